@@ -1,0 +1,31 @@
+#pragma once
+// Process-wide values that start-up creates and the rest of the program
+// reads (UI thread unless said otherwise).
+#include <windows.h>
+#include <d2d1_1.h>
+#include <dwrite.h>
+#include <dxgi.h>
+#include <wrl/client.h>
+
+#include <cstdint>
+
+struct App {
+  HINSTANCE instance = nullptr;
+  uint64_t startTick = 0;  // GetTickCount64 at entry
+  Microsoft::WRL::ComPtr<ID2D1Factory1> d2dFactory;
+  Microsoft::WRL::ComPtr<ID2D1Multithread> d2dMultithread;
+  Microsoft::WRL::ComPtr<IDWriteFactory> dwriteFactory;
+  Microsoft::WRL::ComPtr<IDXGIDevice> dxgiDevice;
+  Microsoft::WRL::ComPtr<ID2D1Device> d2dDevice;
+  HWND mainWindow = nullptr;
+  HWND panelWindow = nullptr;
+  UINT taskbarCreatedMessage = 0;
+  HANDLE instanceMutex = nullptr;
+};
+
+extern App g_app;
+
+inline constexpr UINT kMsgStateChanged = WM_APP + 1;
+inline constexpr UINT kMsgNewFrame = WM_APP + 2;
+inline constexpr UINT kMsgTray = WM_APP + 3;
+inline constexpr int kIconResource = 101;

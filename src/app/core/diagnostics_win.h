@@ -1,0 +1,6 @@
+#pragma once
+#include "diagnostics.h"
+
+// UI thread only.
+void SampleCpuAndMemory();
+const CpuMemorySample& CurrentCpuMemory();

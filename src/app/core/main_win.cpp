@@ -1,0 +1,198 @@
+#include <windows.h>
+#include <dwmapi.h>
+#include <mfapi.h>
+#include <objbase.h>
+#include <shellapi.h>
+#include <shellscalingapi.h>
+#include <winsock2.h>
+
+#include <string>
+#include <vector>
+
+#include "../../common/text_win.h"
+#include "../../common/win_missing.h"
+#include "../link/phone_link.h"
+#include "../ui/qr_display.h"
+#include "../video/video_pipeline.h"
+#include "../video/virtual_camera.h"
+#include "app.h"
+#include "app_window.h"
+#include "capture.h"
+#include "diagnostics_win.h"
+#include "log.h"
+#include "options.h"
+#include "settings.h"
+
+App g_app;
+
+namespace {
+
+void ParseCommandLine() {
+  int count = 0;
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!argv) return;
+  std::vector<std::wstring> args(argv, argv + count);
+  LocalFree(argv);
+  ParseArguments(args, &g_options);
+}
+
+// Another copy holds the mutex: bring its window forward. True when this
+// copy is the second one and must end.
+bool HandOverToRunningCopy() {
+  g_app.instanceMutex = CreateMutexW(nullptr, TRUE, L"Local\\OrvaneParaPC");
+  // Without a handle start-up goes on unguarded.
+  if (!g_app.instanceMutex || GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  if (HWND running = FindWindowW(L"OrvaneVentana", nullptr)) {
+    ShowWindow(running, SW_SHOW);
+    SetForegroundWindow(running);
+  }
+  return true;
+}
+
+bool RegisterWindowClass(const wchar_t* name, WNDPROC procedure) {
+  WNDCLASSEXW c{};
+  c.cbSize = sizeof c;
+  c.lpfnWndProc = procedure;
+  c.hInstance = g_app.instance;
+  c.hIcon = LoadIconW(g_app.instance, MAKEINTRESOURCEW(kIconResource));
+  c.hIconSm = c.hIcon;
+  c.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  c.lpszClassName = name;
+  return RegisterClassExW(&c) != 0;
+}
+
+void SetFrameAttributes(HWND window) {
+  DWORD corner = kDwmwcpRound;
+  COLORREF border = 0x002C2623;
+  BOOL dark = TRUE;
+  DwmSetWindowAttribute(window, kDwmwaWindowCornerPreference, &corner, sizeof corner);
+  DwmSetWindowAttribute(window, kDwmwaBorderColor, &border, sizeof border);
+  DwmSetWindowAttribute(window, kDwmwaUseImmersiveDarkMode, &dark, sizeof dark);
+}
+
+void CreateWindows() {
+  RegisterWindowClass(L"OrvaneVentana", MainWindowProc);
+  RegisterWindowClass(L"OrvanePanel", PanelWindowProc);
+
+  HMONITOR monitor = MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+  UINT dpiX = 96, dpiY = 96;
+  if (FAILED(GetDpiForMonitor(monitor, MDT_EFFECTIVE_DPI, &dpiX, &dpiY))) dpiX = 96;
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  GetMonitorInfoW(monitor, &info);
+  const RECT& work = info.rcWork;
+  double s = dpiX / 96.0;
+
+  int w = static_cast<int>(380 * s + 0.5);
+  int h = static_cast<int>(560 * s + 0.5);
+  int x = (work.left + work.right - w) / 2;
+  int y = (work.top + work.bottom - h) / 2;
+  g_main.dpi = static_cast<float>(dpiX);
+  g_app.mainWindow = CreateWindowExW(WS_EX_APPWINDOW, L"OrvaneVentana", L"Orvane",
+                                     WS_POPUP | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX, x, y, w, h,
+                                     nullptr, nullptr, g_app.instance, nullptr);
+  g_main.window = g_app.mainWindow;
+
+  // The panel is placed and sized again each time it opens.
+  g_panel.isPanel = true;
+  g_panel.dpi = static_cast<float>(dpiX);
+  g_app.panelWindow = CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, L"OrvanePanel", L"Orvane",
+                                      WS_POPUP | WS_THICKFRAME, 0, 0, static_cast<int>(300 * s),
+                                      static_cast<int>(312 * s), g_app.mainWindow, nullptr, g_app.instance,
+                                      nullptr);
+  g_panel.window = g_app.panelWindow;
+
+  SetFrameAttributes(g_app.mainWindow);
+  SetFrameAttributes(g_app.panelWindow);
+  if (UINT dpi = GetDpiForWindow(g_app.mainWindow)) g_main.dpi = static_cast<float>(dpi);
+  g_video.SetTargetWindow(g_app.mainWindow);
+}
+
+void Shutdown() {
+  g_link.Stop();
+  Sleep(100);
+  RemoveVirtualCamera();
+  g_video.Close();
+  MFShutdown();
+  WSACleanup();
+  if (g_app.instanceMutex) CloseHandle(g_app.instanceMutex);
+  LogClose();
+  g_app.dxgiDevice.Reset();
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  g_app.instance = instance;
+  g_app.startTick = GetTickCount64();
+  SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+  ParseCommandLine();
+  LogOpen(g_options.registro);
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+  D2D1_FACTORY_OPTIONS factoryOptions{};
+  factoryOptions.debugLevel = D2D1_DEBUG_LEVEL_NONE;
+  HRESULT hr = D2D1CreateFactory(D2D1_FACTORY_TYPE_MULTI_THREADED, __uuidof(ID2D1Factory1), &factoryOptions,
+                                 reinterpret_cast<void**>(g_app.d2dFactory.GetAddressOf()));
+  if (SUCCEEDED(hr)) {
+    hr = DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
+                             reinterpret_cast<IUnknown**>(g_app.dwriteFactory.GetAddressOf()));
+  }
+  if (FAILED(hr) || !g_app.d2dFactory || !g_app.dwriteFactory) return 1;
+  (void)g_app.d2dFactory.As(&g_app.d2dMultithread);
+
+  if (!g_options.captura.empty()) {
+    int code = RunCaptureMode();
+    CoUninitialize();
+    return code;
+  }
+
+  if (!g_options.prueba && HandOverToRunningCopy()) return 0;
+
+  MFStartup(MF_VERSION, MFSTARTUP_LITE);
+  WSADATA wsa;
+  WSAStartup(MAKEWORD(2, 2), &wsa);
+
+  (void)g_settings.Load(g_options.prueba);
+
+  if (!g_video.InitGraphics()) {
+    MessageBoxW(nullptr, L"No se pudo iniciar el video (Direct3D 11).", L"Orvane", MB_ICONERROR);
+    return 1;
+  }
+  g_video.SetD2dLock(g_app.d2dMultithread.Get());
+  if (FAILED(g_video.Device()->QueryInterface(IID_PPV_ARGS(&g_app.dxgiDevice))) ||
+      FAILED(g_app.d2dFactory->CreateDevice(g_app.dxgiDevice.Get(), &g_app.d2dDevice))) {
+    return 1;
+  }
+
+  CreateWindows();
+
+  if (!g_link.Start(g_app.mainWindow, &g_video, &g_settings, g_options.puerto)) {
+    MessageBoxW(g_app.mainWindow, L"No se pudo abrir el puerto 47800-47809.", L"Orvane", MB_ICONERROR);
+    return 1;
+  }
+  if (!g_options.codigo.empty()) g_link.SetPairingCode(WideToUtf8(g_options.codigo));
+  BuildQr();
+  CreateVirtualCamera();
+  if (!g_options.guardarCuadro.empty()) g_video.RequestSnapshot(g_options.guardarCuadro);
+
+  g_app.taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
+  UpdateTrayIcon(true);
+  SampleCpuAndMemory();
+  SetTimer(g_app.mainWindow, 1, 1000, nullptr);
+  if (!g_options.oculta) {
+    ShowWindow(g_app.mainWindow, SW_SHOW);
+    UpdateWindow(g_app.mainWindow);
+  }
+  UpdatePreviewSize();
+  RenderBothWindows();
+
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+
+  Shutdown();
+  return 0;
+}

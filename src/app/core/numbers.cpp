@@ -1,0 +1,71 @@
+#include "numbers.h"
+
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+namespace {
+
+bool IsSpace(char32_t c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
+
+// Only ASCII can be part of a number; the first other character ends it.
+std::string AsciiPrefix(std::wstring_view text) {
+  std::string out;
+  for (wchar_t c : text) {
+    if (c <= 0 || c > 0x7e) break;
+    out.push_back(static_cast<char>(c));
+  }
+  return out;
+}
+
+}  // namespace
+
+double LeadingDouble(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && IsSpace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  // from_chars takes no sign of its own here, so "+-1" stays unreadable.
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) return 0.0;
+  double value = 0.0;
+  std::string_view rest = text.substr(i);
+  auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), value);
+  if (end == rest.data()) return 0.0;
+  if (ec == std::errc::result_out_of_range) {
+    // strtod gives ±HUGE_VAL on overflow and 0 (or a denormal) on underflow;
+    // from_chars leaves the value alone, so decide by the exponent's sign.
+    std::string_view digits(rest.data(), static_cast<size_t>(end - rest.data()));
+    size_t e = digits.find_first_of("eE");
+    bool tiny = e != std::string_view::npos && e + 1 < digits.size() && digits[e + 1] == '-';
+    value = tiny ? 0.0 : HUGE_VAL;
+  }
+  return negative ? -value : value;
+}
+
+double LeadingDouble(std::wstring_view text) { return LeadingDouble(AsciiPrefix(text)); }
+
+int LeadingInt(std::wstring_view text) {
+  size_t i = 0;
+  while (i < text.size() && IsSpace(static_cast<char32_t>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) {
+    negative = text[i] == L'-';
+    ++i;
+  }
+  int64_t value = 0;
+  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+    value = value * 10 + (text[i] - L'0');
+    if (value > static_cast<int64_t>(INT_MAX) + 1) value = static_cast<int64_t>(INT_MAX) + 1;
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
+}

@@ -1,0 +1,3 @@
+#pragma once
+// The QR code of the pairing address shown in the windows.
+void BuildQr();
