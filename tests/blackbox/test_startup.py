@@ -1,0 +1,111 @@
+"""Start-up, run modes and the settings file, seen from outside the program."""
+import os
+import re
+import time
+
+import orvane
+
+UUID4 = r"[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}"
+TOKEN = "ab" * 32
+HEADER = "# Orvane para PC: id de esta PC y celus vinculados (token|nombre)\n"
+
+
+def test_test_mode_creates_its_own_file_with_a_fresh_id(clean_settings):
+    os.makedirs(clean_settings)
+    normal = os.path.join(clean_settings, "orvane.ini")
+    untouched = "id=11111111-2222-4333-8444-555555555555\ncelu=" + TOKEN + "|Normal\n"
+    with open(normal, "w") as f:
+        f.write(untouched)
+
+    code, _ = orvane.run("--prueba", "--salir-tras", "1")
+    assert code == 0
+    text = orvane.read_text(os.path.join(clean_settings, "orvane-prueba.ini"))
+    assert re.fullmatch(re.escape(HEADER) + "id=" + UUID4 + "\nfondo=0\n", text), text
+    assert orvane.read_text(normal) == untouched
+    assert not os.path.exists(os.path.join(clean_settings, "orvane-prueba.ini.tmp"))
+
+
+def test_wrong_length_id_is_replaced_and_phones_kept(clean_settings):
+    os.makedirs(clean_settings)
+    path = os.path.join(clean_settings, "orvane-prueba.ini")
+    with open(path, "wb") as f:
+        f.write(("id=" + "a" * 35 + "\r\ncalidad=720p@60\r\nfondo=0.4\r\ncelu=" + TOKEN + "|Mi iPhone\r\n").encode())
+
+    code, _ = orvane.run("--prueba", "--salir-tras", "1")
+    assert code == 0
+    text = orvane.read_text(path)
+    m = re.fullmatch(re.escape(HEADER) + "id=(" + UUID4 + ")\ncalidad=720p@60\nfondo=0.4\ncelu=" + TOKEN +
+                     r"\|Mi iPhone\n", text)
+    assert m, text
+
+
+def test_log_has_time_stamped_lines_and_the_state_line_every_second(clean_settings, log_path):
+    code, _ = orvane.run("--prueba", "--registro", orvane.windows_path(log_path), "--salir-tras", "3",
+                         "--puerto", "47803")
+    assert code == 0
+    with open(log_path, "rb") as f:
+        raw = f.read()
+    assert raw.endswith(b"\r\n")
+    lines = raw.decode("utf-8").split("\r\n")[:-1]
+    for line in lines:
+        assert re.match(r"\d\d:\d\d:\d\d\.\d\d\d ", line), line
+    messages = [line[13:] for line in lines]
+    assert re.fullmatch(r"Escuchando en [0-9.]+:47803 \(PC .+\)", messages[0]), messages
+    states = [m for m in messages if m.startswith("estado ")]
+    assert len(states) >= 3, messages
+    assert re.fullmatch(r"estado cpu=\d+\.\d\d% ram=\d+\.\dMB conectado=0 0x0@0 recibidos=0\.0/s mbps=0\.0 "
+                        r"decodificados=0 a_camara=0 rtt=-1\.0ms dec=0\.00ms hw=0", states[0]), states[0]
+    assert "Orvane Cam no está registrada (la registra Orvane-Setup.exe)" in messages
+
+
+def test_quit_after_ends_with_code_zero_after_its_time(clean_settings):
+    code, seconds = orvane.run("--prueba", "--salir-tras", "2", "--oculta")
+    assert code == 0
+    assert seconds > 2.0
+
+
+def test_port_option_binds_the_first_free_port_from_it(clean_settings):
+    p = orvane.start("--prueba", "--puerto", "47805", "--salir-tras", "6", "--oculta")
+    try:
+        assert orvane.wait_for(lambda: orvane.port_accepts(47805), timeout=20)
+        assert not orvane.port_accepts(47804)
+        # A second test copy finds 47805 taken and moves on to 47806.
+        q = orvane.start("--prueba", "--puerto", "47805", "--salir-tras", "4", "--oculta")
+        assert orvane.wait_for(lambda: orvane.port_accepts(47806), timeout=20)
+        assert q.wait(timeout=30) == 0
+    finally:
+        assert p.wait(timeout=30) == 0
+
+
+def test_no_free_port_shows_the_message_and_exits_with_one(clean_settings):
+    p = orvane.start("--prueba", "--puerto", "47810")
+    box = orvane.wait_for(lambda: orvane.visible_windows("^Orvane$"), timeout=20)
+    assert box, "the port message box did not appear"
+    time.sleep(0.5)
+    import subprocess
+    subprocess.run(["xdotool", "key", "--window", box[0], "Return"], check=False)
+    assert p.wait(timeout=20) == 1
+
+
+def test_second_normal_start_shows_the_running_copy_and_returns_zero(clean_settings):
+    first = orvane.start("--oculta", "--salir-tras", "12")
+    try:
+        assert orvane.wait_for(lambda: orvane.port_accepts(47800), timeout=20)
+        assert not orvane.visible_windows("^Orvane$")
+        code, _ = orvane.run()
+        assert code == 0
+        assert orvane.wait_for(lambda: orvane.visible_windows("^Orvane$"), timeout=10), \
+            "the hidden window of the running copy was not shown"
+        assert first.poll() is None, "the first copy must keep running"
+        assert orvane.port_accepts(47800)
+    finally:
+        assert first.wait(timeout=30) == 0
+
+
+def test_capture_mode_touches_no_settings_and_no_port(clean_settings, tmp_path):
+    out = tmp_path / "ui.png"
+    code, seconds = orvane.run("--captura", orvane.windows_path(out), "--puerto", "47807")
+    assert code in (0, 2, 3, 4)
+    assert not os.path.exists(clean_settings)
+    assert not orvane.port_accepts(47807)
+    assert seconds < 30

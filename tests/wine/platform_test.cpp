@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <thread>
+
+#include "app/core/log.h"
+#include "app/core/platform.h"
+#include "common/win_handles.h"
+
+namespace {
+
+std::wstring TempPath(const wchar_t* name) {
+  wchar_t dir[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  return std::wstring(dir) + name;
+}
+
+std::string Contents(const std::wstring& path) {
+  std::string bytes;
+  (void)ReadWholeFile(path, &bytes);
+  return bytes;
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+TEST(Platform, ReplaceFileContentsSwapsWholeFilesAndLeavesNoTemporary) {
+  std::wstring path = TempPath(L"orvane-replace.ini");
+  DeleteFileW(path.c_str());
+  ASSERT_TRUE(ReplaceFileContents(path, "uno\n"));
+  EXPECT_EQ(Contents(path), "uno\n");
+  ASSERT_TRUE(ReplaceFileContents(path, std::string(100000, 'x')));
+  EXPECT_EQ(Contents(path).size(), 100000u);
+  ASSERT_TRUE(ReplaceFileContents(path, ""));
+  EXPECT_EQ(Contents(path), "");
+  EXPECT_FALSE(Exists(path + L".tmp"));
+  DeleteFileW(path.c_str());
+}
+
+TEST(Platform, ReplaceRetriesWhileTheFileIsBrieflyLocked) {
+  std::wstring path = TempPath(L"orvane-locked.ini");
+  ASSERT_TRUE(ReplaceFileContents(path, "viejo"));
+  UniqueHandle lock(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(lock);
+  std::thread release([&] {
+    Sleep(150);
+    lock.Reset();
+  });
+  bool replaced = ReplaceFileContents(path, "nuevo");
+  release.join();
+  EXPECT_TRUE(replaced);
+  EXPECT_EQ(Contents(path), "nuevo");
+  DeleteFileW(path.c_str());
+}
+
+TEST(Platform, FailedReplaceKeepsTheOldFile) {
+  std::wstring path = TempPath(L"orvane-held.ini");
+  ASSERT_TRUE(ReplaceFileContents(path, "viejo"));
+  {
+    UniqueHandle lock(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(lock);
+    EXPECT_FALSE(ReplaceFileContents(path, "nuevo"));
+  }
+  EXPECT_EQ(Contents(path), "viejo");
+  EXPECT_FALSE(Exists(path + L".tmp"));
+  EXPECT_FALSE(ReplaceFileContents(TempPath(L"no-such-folder\\x.ini"), "a"));
+  DeleteFileW(path.c_str());
+}
+
+TEST(Platform, MissingFileReadsAsNothing) {
+  std::string bytes = "stale";
+  EXPECT_FALSE(ReadWholeFile(TempPath(L"orvane-missing.ini"), &bytes));
+  EXPECT_TRUE(bytes.empty());
+}
+
+TEST(Platform, RandomBytesAndClock) {
+  uint8_t a[32] = {}, b[32] = {};
+  ASSERT_TRUE(RandomBytes(a, sizeof a));
+  ASSERT_TRUE(RandomBytes(b, sizeof b));
+  EXPECT_NE(memcmp(a, b, sizeof a), 0);
+  int64_t t0 = MicrosecondsNow();
+  Sleep(20);
+  int64_t elapsed = MicrosecondsNow() - t0;
+  EXPECT_GE(elapsed, 15000);
+  EXPECT_LT(elapsed, 2000000);
+}
+
+TEST(Platform, RoamingFolderIsKnown) {
+  std::wstring folder;
+  ASSERT_TRUE(RoamingAppDataFolder(&folder));
+  EXPECT_FALSE(folder.empty());
+  EXPECT_NE(folder.back(), L'\\');
+}
+
+TEST(Platform, LogIsTextModeWithCrLf) {
+  std::wstring path = TempPath(L"orvane-test.log");
+  LogOpen(path);
+  LogLine("uno %s", "\xc3\xb1");
+  LogLine("dos");
+  LogClose();
+  std::string text = Contents(path);
+  ASSERT_EQ(text.size(), 2 * 13 + 8 + 5u);
+  EXPECT_EQ(text.substr(13, 8), "uno \xc3\xb1\r\n");
+  EXPECT_EQ(text.substr(13 + 8 + 13), "dos\r\n");
+  DeleteFileW(path.c_str());
+}
+
+}  // namespace
