@@ -1,4 +1,16 @@
-# Third-party code is compiled here from Debian's sources, for both builds.
+# Third-party code. On this machine it is compiled from Debian's source
+# packages (scripts/setup fetches them); a Visual Studio build takes the same
+# libraries from vcpkg (vcpkg.json) instead.
+if(ORVANE_USE_VCPKG)
+  find_package(unofficial-nayuki-qr-code-generator CONFIG REQUIRED)
+  find_package(libyuv CONFIG REQUIRED)
+  add_library(qrcodegen ALIAS unofficial::nayuki-qr-code-generator::nayuki-qr-code-generator)
+  if(BUILD_TESTING)
+    find_package(GTest CONFIG REQUIRED)
+  endif()
+  return()
+endif()
+
 set(qr_dir "${ORVANE_THIRD_PARTY_DIR}/qrcodegen/cpp")
 set(yuv_dir "${ORVANE_THIRD_PARTY_DIR}/libyuv")
 if(NOT EXISTS "${qr_dir}/qrcodegen.cpp" OR NOT EXISTS "${yuv_dir}/include/libyuv.h")

@@ -1,5 +1,9 @@
 # Warnings are errors in our own code; third-party targets do not use this.
 add_library(orvane_warnings INTERFACE)
-target_compile_options(orvane_warnings INTERFACE
-  -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion -Werror
-  $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor>)
+if(MSVC)
+  target_compile_options(orvane_warnings INTERFACE /W4 /WX /permissive- /utf-8)
+else()
+  target_compile_options(orvane_warnings INTERFACE
+    -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion -Werror
+    $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor>)
+endif()

@@ -4,6 +4,8 @@
 
 #if defined(__MINGW32__)
 #define ORVANE_PRINTF(f, a) __attribute__((format(gnu_printf, f, a)))
+#elif defined(_MSC_VER)
+#define ORVANE_PRINTF(f, a)
 #else
 #define ORVANE_PRINTF(f, a) __attribute__((format(printf, f, a)))
 #endif
