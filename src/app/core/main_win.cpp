@@ -22,6 +22,7 @@
 #include "log.h"
 #include "options.h"
 #include "settings.h"
+#include "window_geometry.h"
 
 App g_app;
 
@@ -81,25 +82,21 @@ void CreateWindows() {
   info.cbSize = sizeof info;
   GetMonitorInfoW(monitor, &info);
   const RECT& work = info.rcWork;
-  double s = dpiX / 96.0;
-
-  int w = static_cast<int>(380 * s + 0.5);
-  int h = static_cast<int>(560 * s + 0.5);
-  int x = (work.left + work.right - w) / 2;
-  int y = (work.top + work.bottom - h) / 2;
+  PixelRect main = MainWindowPlacement(dpiX, {work.left, work.top, work.right, work.bottom});
   g_main.dpi = static_cast<float>(dpiX);
   g_app.mainWindow = CreateWindowExW(WS_EX_APPWINDOW, L"OrvaneVentana", L"Orvane",
-                                     WS_POPUP | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX, x, y, w, h,
-                                     nullptr, nullptr, g_app.instance, nullptr);
+                                     WS_POPUP | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX, main.left, main.top,
+                                     main.right - main.left, main.bottom - main.top, nullptr, nullptr,
+                                     g_app.instance, nullptr);
   g_main.window = g_app.mainWindow;
 
   // The panel is placed and sized again each time it opens.
   g_panel.isPanel = true;
   g_panel.dpi = static_cast<float>(dpiX);
+  PixelRect panel = PanelInitialPlacement(dpiX);
   g_app.panelWindow = CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, L"OrvanePanel", L"Orvane",
-                                      WS_POPUP | WS_THICKFRAME, 0, 0, static_cast<int>(300 * s),
-                                      static_cast<int>(312 * s), g_app.mainWindow, nullptr, g_app.instance,
-                                      nullptr);
+                                      WS_POPUP | WS_THICKFRAME, panel.left, panel.top, panel.right, panel.bottom,
+                                      g_app.mainWindow, nullptr, g_app.instance, nullptr);
   g_panel.window = g_app.panelWindow;
 
   SetFrameAttributes(g_app.mainWindow);
