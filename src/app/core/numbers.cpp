@@ -25,6 +25,12 @@ std::string AsciiPrefix(std::wstring_view text) {
 }  // namespace
 
 double LeadingDouble(std::string_view text) {
+  size_t consumed = 0;
+  return ParseDoublePrefix(text, &consumed);
+}
+
+double ParseDoublePrefix(std::string_view text, size_t* consumed) {
+  *consumed = 0;
   size_t i = 0;
   while (i < text.size() && IsSpace(static_cast<unsigned char>(text[i]))) ++i;
   bool negative = false;
@@ -38,6 +44,7 @@ double LeadingDouble(std::string_view text) {
   std::string_view rest = text.substr(i);
   auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), value);
   if (end == rest.data()) return 0.0;
+  *consumed = i + static_cast<size_t>(end - rest.data());
   if (ec == std::errc::result_out_of_range) {
     // strtod gives ±HUGE_VAL on overflow and 0 (or a denormal) on underflow;
     // from_chars leaves the value alone, so decide by the exponent's sign.
@@ -47,6 +54,28 @@ double LeadingDouble(std::string_view text) {
     value = tiny ? 0.0 : HUGE_VAL;
   }
   return negative ? -value : value;
+}
+
+long long ParseIntPrefix(std::string_view text, size_t* consumed) {
+  *consumed = 0;
+  size_t i = 0;
+  while (i < text.size() && IsSpace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  size_t digits = i;
+  unsigned long long value = 0;
+  constexpr unsigned long long kLimit = 1ull << 63;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value > kLimit / 10 ? kLimit : value * 10 + static_cast<unsigned>(text[i] - '0');
+    if (value > kLimit) value = kLimit;
+  }
+  if (i == digits) return 0;
+  *consumed = i;
+  if (negative) return value >= kLimit ? LLONG_MIN : -static_cast<long long>(value);
+  return value >= kLimit ? LLONG_MAX : static_cast<long long>(value);
 }
 
 double LeadingDouble(std::wstring_view text) { return LeadingDouble(AsciiPrefix(text)); }

@@ -1,0 +1,42 @@
+#include "wire_win.h"
+
+bool SendFrame(std::mutex& sendLock, SOCKET s, FrameType type, const void* payload, size_t length) {
+  std::vector<uint8_t> frame = EncodeFrame(static_cast<uint8_t>(type), payload, length);
+  std::lock_guard lock(sendLock);
+  size_t done = 0;
+  while (done < frame.size()) {
+    int n = send(s, reinterpret_cast<const char*>(frame.data() + done), static_cast<int>(frame.size() - done), 0);
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool SendFrame(std::mutex& sendLock, SOCKET s, FrameType type, std::string_view text) {
+  return SendFrame(sendLock, s, type, text.data(), text.size());
+}
+
+bool ReadExact(SOCKET s, void* buffer, size_t n) {
+  auto* p = static_cast<char*>(buffer);
+  while (n > 0) {
+    int ask = n > 0x40000000 ? 0x40000000 : static_cast<int>(n);
+    int got = recv(s, p, ask, 0);
+    if (got <= 0) return false;
+    p += got;
+    n -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+bool ReadFrame(SOCKET s, uint8_t* type, std::vector<uint8_t>* payload) {
+  return ReadFrameWith([s](void* buffer, size_t n) { return ReadExact(s, buffer, n); }, type, payload);
+}
+
+bool NextVideoFrameBuffered(SOCKET s) {
+  u_long available = 0;
+  if (ioctlsocket(s, FIONREAD, &available) != 0) return false;
+  if (available < kFrameHeaderSize) return false;
+  uint8_t header[kFrameHeaderSize];
+  int peeked = recv(s, reinterpret_cast<char*>(header), sizeof header, MSG_PEEK);
+  return VideoFrameComplete(static_cast<long>(available), header, peeked);
+}
