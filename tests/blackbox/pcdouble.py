@@ -9,7 +9,14 @@ import threading
 import time
 
 HELLO, WELCOME, DENY, CONFIG, VIDEO, COMMAND, STATUS, PING, PONG = 1, 2, 3, 4, 16, 32, 33, 48, 49
+UNDER_WINE = bool(os.environ.get("ORVANE_PHONE_SIM_WINE"))
 ROOT = os.environ.get("ORVANE_ROOT", os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
+
+
+def sim_path(path):
+    """A file path as the stand-in sees it (Wine maps the Linux root to Z:)."""
+    path = os.path.abspath(str(path))
+    return "Z:" + path.replace("/", "\\") if UNDER_WINE else path
 
 
 def clips():
@@ -90,7 +97,10 @@ class Sim:
     """The phone stand-in as a child process; its stdout lines are collected."""
 
     def __init__(self, exe, port, *args):
-        self.proc = subprocess.Popen([exe, "--port", str(port), *args], stdout=subprocess.PIPE,
+        command = [exe, "--port", str(port), *args]
+        if UNDER_WINE:
+            command.insert(0, os.path.join(ROOT, "scripts", "wine"))
+        self.proc = subprocess.Popen(command, stdout=subprocess.PIPE,
                                      stderr=subprocess.PIPE, text=True)
         self.lines = []
         self.thread = threading.Thread(target=self._collect, daemon=True)
@@ -98,7 +108,7 @@ class Sim:
 
     def _collect(self):
         for line in self.proc.stdout:
-            self.lines.append(json.loads(line))
+            self.lines.append(json.loads(line.rstrip("\r\n")))
 
     def wait(self, timeout=20):
         code = self.proc.wait(timeout=timeout)

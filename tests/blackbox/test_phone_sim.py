@@ -7,7 +7,7 @@ import time
 
 import pytest
 
-from pcdouble import (COMMAND, CONFIG, DENY, HELLO, PING, PONG, STATUS, VIDEO, WELCOME, PcDouble, Sim, clips)
+from pcdouble import (COMMAND, CONFIG, DENY, HELLO, PING, PONG, STATUS, VIDEO, WELCOME, PcDouble, Sim, clips, sim_path)
 
 SIM = os.environ.get("ORVANE_PHONE_SIM")
 TOKEN = "0123456789abcdef" * 4
@@ -40,7 +40,7 @@ def welcome(peer, token=TOKEN):
 def test_hello_carries_the_asked_fields_and_the_token_is_kept_for_next_time(pc, tmp_path):
     token_file = tmp_path / "token"
     sim, peer, text = hello_of(pc, "--device", "Quon \"1\"", "--model", "iPhone15,2", "--code", "123456",
-                               "--token-file", str(token_file), "--seconds", "1")
+                               "--token-file", sim_path(token_file), "--seconds", "1")
     assert json.loads(text) == {"v": 1, "device": "Quon \"1\"", "model": "iPhone15,2", "code": "123456"}
     welcome(peer)
     assert sim.wait()[0] == 0
@@ -48,7 +48,7 @@ def test_hello_carries_the_asked_fields_and_the_token_is_kept_for_next_time(pc, 
     assert sim.lines[0]["type"] == "Welcome" and json.loads(sim.lines[0]["payload"])["token"] == TOKEN
     peer.close()
 
-    sim, peer, text = hello_of(pc, "--token-file", str(token_file), "--seconds", "1")
+    sim, peer, text = hello_of(pc, "--token-file", sim_path(token_file), "--seconds", "1")
     assert json.loads(text)["token"] == TOKEN
     assert "code" not in json.loads(text)
     welcome(peer)
@@ -65,7 +65,7 @@ def test_hello_can_leave_out_or_spoil_fields(pc, args, expected):
     sim, peer, text = hello_of(pc, *args, "--seconds", "1")
     assert json.loads(text) == expected
     peer.send(DENY, '{"reason":"version"}')
-    code, err = sim.wait()
+    code, err = sim.wait(timeout=40)
     assert code == 3
     assert "DENY version" in err
     peer.close()
@@ -73,9 +73,9 @@ def test_hello_can_leave_out_or_spoil_fields(pc, args, expected):
 
 def test_deny_is_a_distinct_exit_and_no_token_is_written(pc, tmp_path):
     token_file = tmp_path / "token"
-    sim, peer, _ = hello_of(pc, "--code", "000000", "--token-file", str(token_file))
+    sim, peer, _ = hello_of(pc, "--code", "000000", "--token-file", sim_path(token_file))
     peer.send(DENY, '{"reason":"code"}')
-    code, err = sim.wait()
+    code, err = sim.wait(timeout=40)
     assert code == 3 and "DENY code" in err
     assert not token_file.exists()
     peer.close()
@@ -94,7 +94,7 @@ def test_waiting_for_approval_the_phone_pings_and_the_pc_may_answer(pc):
 
 def test_streams_the_clip_as_access_units_at_its_rate(pc, clip_dir, tmp_path):
     clip = os.path.join(clip_dir, "clip-720p30.h264")
-    sim, peer, _ = hello_of(pc, "--clip", clip, "--fps", "30", "--seconds", "3.2")
+    sim, peer, _ = hello_of(pc, "--clip", sim_path(clip), "--fps", "30", "--seconds", "3.2")
     welcome(peer)
     frames = []
     config = json.loads(peer.read_until(CONFIG, keep=frames))
@@ -159,7 +159,7 @@ def test_answers_pings_with_the_same_payload_and_pings_every_second(pc, clip_dir
 
 def commands_session(pc, clip_dir, *extra):
     clip = os.path.join(clip_dir, "clip-720p30.h264")
-    sim, peer, _ = hello_of(pc, "--clip", clip, "--seconds", "6", *extra)
+    sim, peer, _ = hello_of(pc, "--clip", sim_path(clip), "--seconds", "6", *extra)
     welcome(peer)
     peer.read_until(STATUS)
     return sim, peer
@@ -170,7 +170,7 @@ def next_of(peer, kind, timeout=5):
 
 
 def test_quality_switches_clip_when_one_is_given_and_reports_config(pc, clip_dir):
-    sim, peer = commands_session(pc, clip_dir, "--clip-1080p", os.path.join(clip_dir, "clip-1080p60.h264"))
+    sim, peer = commands_session(pc, clip_dir, "--clip-1080p", sim_path(os.path.join(clip_dir, "clip-1080p60.h264")))
     peer.send(COMMAND, '{"cmd":"quality","res":"1080p","fps":60}')
     assert json.loads(next_of(peer, CONFIG)) == {"codec": "h264", "width": 1920, "height": 1080, "fps": 60}
     first = next_of(peer, VIDEO)
@@ -219,7 +219,7 @@ def test_pause_resume_keyframe_focus_and_blur(pc, clip_dir):
 
 def test_silent_phone_sends_nothing_after_its_time(pc, clip_dir):
     clip = os.path.join(clip_dir, "clip-720p30.h264")
-    sim, peer, _ = hello_of(pc, "--clip", clip, "--silent-after", "1", "--seconds", "3")
+    sim, peer, _ = hello_of(pc, "--clip", sim_path(clip), "--silent-after", "1", "--seconds", "3")
     welcome(peer)
     peer.conn.settimeout(1.5)
     last = time.monotonic()

@@ -207,9 +207,10 @@ class Phone {
     if (!SendText(FrameType::Hello, HelloText())) return 5;
     std::thread reader(&Phone::ReadLoop, this);
     int code = Stream();
+    // shutdown wakes a blocked recv on Linux, closing it does on Windows.
     NetShutdown(socket_);
-    reader.join();
     NetClose(socket_);
+    reader.join();
     return code;
   }
 
