@@ -8,8 +8,18 @@
 
 namespace {
 
-bool IsSpace(char32_t c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+
+// Skips leading white space and one sign; returns the index after them.
+size_t SkipSpaceAndSign(std::string_view text, bool* negative) {
+  size_t i = 0;
+  while (i < text.size() && IsSpace(text[i])) ++i;
+  *negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    *negative = text[i] == '-';
+    ++i;
+  }
+  return i;
 }
 
 // Only ASCII can be part of a number; the first other character ends it.
@@ -31,13 +41,8 @@ double LeadingDouble(std::string_view text) {
 
 double ParseDoublePrefix(std::string_view text, size_t* consumed) {
   *consumed = 0;
-  size_t i = 0;
-  while (i < text.size() && IsSpace(static_cast<unsigned char>(text[i]))) ++i;
   bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
+  size_t i = SkipSpaceAndSign(text, &negative);
   // from_chars takes no sign of its own here, so "+-1" stays unreadable.
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) return 0.0;
   double value = 0.0;
@@ -58,13 +63,8 @@ double ParseDoublePrefix(std::string_view text, size_t* consumed) {
 
 long long ParseIntPrefix(std::string_view text, size_t* consumed) {
   *consumed = 0;
-  size_t i = 0;
-  while (i < text.size() && IsSpace(static_cast<unsigned char>(text[i]))) ++i;
   bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
+  size_t i = SkipSpaceAndSign(text, &negative);
   size_t digits = i;
   unsigned long long value = 0;
   constexpr unsigned long long kLimit = 1ull << 63;
@@ -81,19 +81,8 @@ long long ParseIntPrefix(std::string_view text, size_t* consumed) {
 double LeadingDouble(std::wstring_view text) { return LeadingDouble(AsciiPrefix(text)); }
 
 int LeadingInt(std::wstring_view text) {
-  size_t i = 0;
-  while (i < text.size() && IsSpace(static_cast<char32_t>(text[i]))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) {
-    negative = text[i] == L'-';
-    ++i;
-  }
-  int64_t value = 0;
-  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
-    value = value * 10 + (text[i] - L'0');
-    if (value > static_cast<int64_t>(INT_MAX) + 1) value = static_cast<int64_t>(INT_MAX) + 1;
-  }
-  if (negative) value = -value;
+  size_t consumed = 0;
+  long long value = ParseIntPrefix(AsciiPrefix(text), &consumed);
   if (value > INT_MAX) return INT_MAX;
   if (value < INT_MIN) return INT_MIN;
   return static_cast<int>(value);
