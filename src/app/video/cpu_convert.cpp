@@ -76,17 +76,24 @@ bool ConvertNv12ToBgra(const Nv12Image& src, uint8_t* dst, int dstStride, int wi
     if (!ScaleToScratch(src, w, h, &scratch->nv12, &scaled)) return false;
     from = Nv12Image{scaled.y, scaled.yPitch, scaled.uv, scaled.uvPitch, w, h};
   }
+  int cw = Half(w), ch = Half(h);
+  scratch->chroma.resize(static_cast<size_t>(cw) * ch * 2);
+  uint8_t* u = scratch->chroma.data();
+  uint8_t* v = u + static_cast<size_t>(cw) * ch;
+  libyuv::SplitUVPlane(from.uv, from.uvPitch, u, cw, v, cw, cw, ch);
+
   uint8_t* at = dst + static_cast<size_t>(r.top) * dstStride + static_cast<size_t>(r.left) * 4;
-  if (!mirror) {
-    return libyuv::NV12ToARGBMatrix(from.y, from.yPitch, from.uv, from.uvPitch, at, dstStride,
-                                    &libyuv::kYuvH709Constants, w, h) == 0;
+  uint8_t* out = at;
+  int outStride = dstStride;
+  if (mirror) {
+    // The flip needs the converted rows somewhere else first.
+    scratch->bgra.resize(static_cast<size_t>(w) * 4 * h);
+    out = scratch->bgra.data();
+    outStride = w * 4;
   }
-  // The flip needs the converted rows somewhere else first.
-  std::vector<uint8_t>& rows = scratch->bgra;
-  rows.resize(static_cast<size_t>(w) * 4 * h);
-  if (libyuv::NV12ToARGBMatrix(from.y, from.yPitch, from.uv, from.uvPitch, rows.data(), w * 4,
-                               &libyuv::kYuvH709Constants, w, h) != 0) {
+  if (libyuv::I420ToARGBMatrixFilter(from.y, from.yPitch, u, cw, v, cw, out, outStride, &libyuv::kYuvH709Constants,
+                                     w, h, libyuv::kFilterBilinear) != 0) {
     return false;
   }
-  return libyuv::ARGBMirror(rows.data(), w * 4, at, dstStride, w, h) == 0;
+  return !mirror || libyuv::ARGBMirror(out, outStride, at, dstStride, w, h) == 0;
 }

@@ -36,6 +36,7 @@ FitRect FitDestination(int pictureWidth, int pictureHeight, int outputWidth, int
 // not allocate.
 struct CpuScratch {
   std::vector<uint8_t> nv12;
+  std::vector<uint8_t> chroma;  // the Cb and Cr planes apart
   std::vector<uint8_t> bgra;
 };
 
@@ -43,8 +44,8 @@ struct CpuScratch {
 // Cb/Cr 128). Mirror flips the picture left to right inside its place.
 bool ConvertNv12(const Nv12Image& src, const Nv12Target& dst, bool fit, bool mirror, CpuScratch* scratch);
 
-// BT.709 studio-range NV12 to full-range BGRA with opaque alpha; bars are
-// R 11 G 12 B 14.
+// BT.709 studio-range NV12 to full-range BGRA with opaque alpha, chroma
+// interpolated bilinearly as a video processor does; bars are R 11 G 12 B 14.
 bool ConvertNv12ToBgra(const Nv12Image& src, uint8_t* dst, int dstStride, int width, int height, bool fit,
                        bool mirror, CpuScratch* scratch);
 

@@ -1,30 +1,91 @@
 #pragma once
 // The one video object of the program: the Direct3D 11 device shared with
-// the decoder and the windows, the counters and the latency figures.
+// the decoder and the windows, the H.264 decoder, the converters for the
+// preview, the camera and the snapshot, the counters and the latency figures.
 #include <d2d1_1.h>
 #include <d3d11_1.h>
 #include <mfidl.h>
+#include <mftransform.h>
 #include <wrl/client.h>
 
 #include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "../core/latency_stats.h"
+#include "cpu_convert.h"
+
+// One decoded picture. On the GPU path a texture (and its array slice); on
+// the CPU path the NV12 planes in memory, valid while it is handled.
+struct DecodedFrame {
+  ID3D11Texture2D* texture = nullptr;
+  UINT subresource = 0;
+  int64_t timestampUs = 0;
+  const Nv12Image* cpu = nullptr;
+};
+
+struct VideoConverter {
+  Microsoft::WRL::ComPtr<ID3D11VideoProcessorEnumerator> enumerator;
+  Microsoft::WRL::ComPtr<ID3D11VideoProcessor> processor;
+  Microsoft::WRL::ComPtr<ID3D11Texture2D> outputTexture;
+  Microsoft::WRL::ComPtr<ID3D11VideoProcessorOutputView> outputView;
+  int32_t inputWidth = 0, inputHeight = 0;
+  int32_t outputWidth = 0, outputHeight = 0;
+  DXGI_FORMAT outputFormat = DXGI_FORMAT_UNKNOWN;
+  struct InputView {
+    ID3D11Texture2D* texture;
+    UINT subresource;
+    Microsoft::WRL::ComPtr<ID3D11VideoProcessorInputView> view;
+  };
+  std::vector<InputView> inputViews;
+  CpuScratch scratch;  // CPU path
+  std::vector<uint8_t> pixels;
+};
 
 class VideoPipeline {
  public:
+  // Device (start-up, exit).
   [[nodiscard]] bool InitGraphics();
   void SetD2dLock(ID2D1Multithread* lock) { d2dLock_ = lock; }
   void SetTargetWindow(HWND window) { targetWindow_ = window; }
+  void Close();
+
+  // Converters.
+  bool EnsureConverter(VideoConverter& c, int inputWidth, int inputHeight, int outputWidth, int outputHeight,
+                       DXGI_FORMAT format, bool shaderBindable);
+  bool Convert(VideoConverter& c, const DecodedFrame& frame, bool fit);
+  void ResetConverter(VideoConverter& c);
+  void ClearInputViews(VideoConverter& c);
+
+  // Window side.
   void SetMirror(bool on) { mirror_ = on; }
   bool Mirror() const { return mirror_; }
+  void SetPreviewTarget(int width, int height, bool wanted);
+  void GetPreview(Microsoft::WRL::ComPtr<ID3D11Texture2D>* texture, uint64_t* generation);
+  bool PreviewReady() const { return previewReady_; }
+  int64_t PreviewTimestampUs() const { return previewTimestampUs_; }
+  void ClearFramePosted() { framePosted_.exchange(false); }
   void RequestSnapshot(const std::wstring& path);
-  void Close();
+
+  // Session side (one session thread at a time).
+  void Configure(int width, int height, int fps);
+  void Decode(const uint8_t* data, size_t size, int64_t timestampUs, bool keyframe, bool show);
+  void Teardown();
+  bool IsSomeoneWatching();
+  void SetClockOffset(int64_t offsetUs);
+  double LatencyMs(int64_t timestampUs) const;
+  void ClearKeyframeSeen() { keyframeSeen_ = false; }
+  void ClearClock() { clockValid_ = false; }
 
   ID3D11Device* Device() const { return device_.Get(); }
   bool HasVideoProcessing() const { return videoDevice_ && videoContext_; }
+  bool HasDecoder() const { return decoder_ != nullptr; }
+  uint32_t DisplayWidth() const { return displayWidth_; }
+  uint32_t DisplayHeight() const { return displayHeight_; }
+  uint32_t CodedWidth() const { return codedWidth_; }
+  uint32_t CodedHeight() const { return codedHeight_; }
 
   LatencyStats& Latency() { return latency_; }
   unsigned long long DecodedFrames() const { return decodedFrames_; }
@@ -36,6 +97,19 @@ class VideoPipeline {
   int64_t ClockOffsetUs() const { return clockOffsetUs_; }
 
  private:
+  bool CreateDecoder();
+  bool SelectOutputType();
+  void Drain();
+  void HandleOutput(IMFSample* sample);
+  void HandleFrame(const DecodedFrame& frame);
+  void ProducePreview(const DecodedFrame& frame);
+  void TakeSnapshot(const DecodedFrame& frame, const std::wstring& path);
+  void ReleaseDecoder();
+  void ClearAllInputViews();
+  bool EnsureCpuOutput(VideoConverter& c, int outputWidth, int outputHeight, DXGI_FORMAT format,
+                       bool shaderBindable);
+
+  // Device.
   Microsoft::WRL::ComPtr<ID3D11Device> device_;
   Microsoft::WRL::ComPtr<ID3D11DeviceContext> context_;
   Microsoft::WRL::ComPtr<ID3D11VideoDevice> videoDevice_;
@@ -47,17 +121,44 @@ class VideoPipeline {
   Microsoft::WRL::ComPtr<ID2D1Multithread> d2dLock_;
   HWND targetWindow_ = nullptr;
 
-  std::mutex previewLock_;
+  // Preview and snapshot.
+  std::mutex previewLock_;  // preview converter, generation, snapshot path
+  int32_t previewWidth_ = 0, previewHeight_ = 0;
+  std::atomic<bool> previewWanted_{false};
+  VideoConverter previewConverter_;
+  VideoConverter cameraConverter_;
+  VideoConverter snapshotConverter_;
+  uint64_t generation_ = 0;
+  std::atomic<bool> previewReady_{false};
+  std::atomic<int64_t> previewTimestampUs_{0};
+  std::atomic<bool> framePosted_{false};
   std::wstring snapshotPath_;
+
+  // Decoder (session thread only).
+  Microsoft::WRL::ComPtr<IMFTransform> decoder_;
+  std::atomic<bool> hardware_{false};
+  bool decoderProvidesSamples_ = false;
+  std::atomic<bool> keyframeSeen_{false};
+  int32_t configuredWidth_ = 0, configuredHeight_ = 0, configuredFps_ = 60;
+  uint32_t codedWidth_ = 0, codedHeight_ = 0;
+  uint32_t displayWidth_ = 0, displayHeight_ = 0;
+  uint32_t outputBufferSize_ = 0;
+  Microsoft::WRL::ComPtr<IMFSample> ownOutputSample_;
+  Microsoft::WRL::ComPtr<ID3D11Texture2D> uploadTexture_;
+  bool uploadFailed_ = false;  // the NV12 upload texture cannot be made: CPU path
+  int64_t inputStampQpc_ = 0;
+  bool showLatest_ = true;
 
   LatencyStats latency_;
   std::atomic<unsigned long long> decodedFrames_{0};
   std::atomic<unsigned long long> cameraFrames_{0};
   std::atomic<unsigned long long> skippedFrames_{0};
   std::atomic<double> decodeMs_{0};
-  std::atomic<bool> hardware_{false};
   std::atomic<bool> clockValid_{false};
   std::atomic<int64_t> clockOffsetUs_{0};
 };
 
 extern VideoPipeline g_video;
+
+// Saves 32-bit BGRA pixels as a PNG file through WIC (COM must be up).
+bool SavePng(const std::wstring& path, const uint8_t* pixels, int width, int height, int stride);
