@@ -1,0 +1,268 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <mfapi.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "annexb.h"
+#include "app/core/log.h"
+#include "app/core/platform.h"
+#include "app/video/video_pipeline.h"
+
+namespace {
+
+class MediaFoundation : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    MFStartup(MF_VERSION, MFSTARTUP_LITE);
+  }
+};
+const auto* const kMf = ::testing::AddGlobalTestEnvironment(new MediaFoundation);
+
+struct Clip {
+  std::vector<uint8_t> bytes;
+  std::vector<AccessUnit> units;
+};
+
+// The clips tools/make-clips wrote; ctest passes their Linux folder.
+Clip LoadClip(const char* name) {
+  const char* folder = std::getenv("ORVANE_CLIPS");
+  std::string path = std::string("Z:") + (folder ? folder : "/work/main/build/clips") + "/" + name;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  std::ifstream in(path, std::ios::binary);
+  Clip clip;
+  clip.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  clip.units = SplitAccessUnits(clip.bytes.data(), clip.bytes.size());
+  return clip;
+}
+
+void Feed(VideoPipeline& v, const Clip& c, size_t from, size_t to, bool show = true) {
+  for (size_t i = from; i < to; ++i) {
+    const AccessUnit& u = c.units[i % c.units.size()];
+    v.Decode(c.bytes.data() + u.offset, u.size, static_cast<int64_t>(i) * 33333, u.keyframe, show);
+  }
+}
+
+std::wstring TempLog() {
+  wchar_t dir[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  return std::wstring(dir) + L"orvane-video-test.log";
+}
+
+std::string ReadLog(const std::wstring& path) {
+  LogClose();
+  std::string text;
+  (void)ReadWholeFile(path, &text);
+  return text;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+class Video : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(video.InitGraphics());
+    clip720 = LoadClip("clip-720p30.h264");
+    ASSERT_GE(clip720.units.size(), 60u);
+    ASSERT_TRUE(clip720.units[0].keyframe);
+    ASSERT_FALSE(clip720.units[1].keyframe);
+  }
+  VideoPipeline video;
+  Clip clip720;
+};
+
+TEST_F(Video, EveryPictureIsDecodedAndCounted) {
+  video.Configure(1280, 720, 30);
+  ASSERT_TRUE(video.HasDecoder());
+  Feed(video, clip720, 0, 60);
+  EXPECT_GE(video.DecodedFrames(), 58u);
+  EXPECT_LE(video.DecodedFrames(), 60u);
+  EXPECT_EQ(video.SkippedFrames(), 0u);
+  EXPECT_EQ(video.DisplayWidth(), 1280u);
+  EXPECT_EQ(video.DisplayHeight(), 720u);
+  EXPECT_FALSE(video.Hardware()) << "Wine's decoder is not D3D11-aware";
+  EXPECT_GT(video.DecodeMs(), 0.0);
+}
+
+TEST_F(Video, PicturesBeforeTheFirstKeyframeNeverReachTheDecoder) {
+  std::wstring log = TempLog();
+  LogOpen(log);
+  video.Configure(1280, 720, 30);
+  Feed(video, clip720, 1, 15);  // P-frames only
+  EXPECT_EQ(video.DecodedFrames(), 0u);
+  Feed(video, clip720, 15, 45);
+  EXPECT_GE(video.DecodedFrames(), 28u);
+  EXPECT_EQ(Count(ReadLog(log), "ProcessInput"), 0u) << "the dropped units were never offered";
+}
+
+TEST_F(Video, PicturesNotToBeShownAreCountedAndGoNowhere) {
+  video.SetPreviewTarget(640, 360, true);
+  wchar_t dir[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  std::wstring snapshot = std::wstring(dir) + L"orvane-never.png";
+  DeleteFileW(snapshot.c_str());
+  video.RequestSnapshot(snapshot);
+  video.Configure(1280, 720, 30);
+  Feed(video, clip720, 0, 50, false);
+  EXPECT_GE(video.DecodedFrames(), 48u);
+  EXPECT_EQ(video.SkippedFrames(), video.DecodedFrames());
+  EXPECT_FALSE(video.PreviewReady());
+  EXPECT_EQ(GetFileAttributesW(snapshot.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(Video, OnlyAChangedConfigRecreatesTheDecoder) {
+  std::wstring log = TempLog();
+  LogOpen(log);
+  video.Configure(1280, 720, 60);
+  video.Configure(1280, 720, 60);
+  video.Configure(1280, 720, 0);    // becomes 60: unchanged
+  video.Configure(1280, 720, 500);  // the same
+  video.Configure(0, 0, 30);
+  video.Configure(7681, 720, 30);
+  video.Configure(1280, 4321, 30);
+  EXPECT_TRUE(video.HasDecoder());
+  Feed(video, clip720, 0, 5);
+  EXPECT_GE(video.DecodedFrames(), 4u);
+  video.Configure(1280, 720, 30);
+  // A new decoder waits for a keyframe again.
+  unsigned long long before = video.DecodedFrames();
+  Feed(video, clip720, 5, 14);
+  EXPECT_EQ(video.DecodedFrames(), before);
+  std::string text = ReadLog(log);
+  EXPECT_EQ(Count(text, "Decodificador listo 1280x720@60 (software)"), 1u) << text;
+  EXPECT_EQ(Count(text, "Decodificador listo 1280x720@30 (software)"), 1u) << text;
+  EXPECT_EQ(Count(text, "Decodificador listo"), 2u);
+  EXPECT_EQ(Count(text, "Conversión de la imagen por CPU"), 2u);
+}
+
+TEST_F(Video, CodedLinesBeyondTheDisplaySizeAreLeftOut) {
+  Clip clip = LoadClip("clip-1080p30.h264");
+  video.Configure(1920, 1080, 30);
+  Feed(video, clip, 0, 3);
+  EXPECT_EQ(video.CodedHeight(), 1088u);
+  EXPECT_EQ(video.DisplayWidth(), 1920u);
+  EXPECT_EQ(video.DisplayHeight(), 1080u);
+}
+
+// A window of our own to receive the new-picture message.
+HWND MessageWindow() {
+  WNDCLASSW c{};
+  c.lpfnWndProc = DefWindowProcW;
+  c.hInstance = GetModuleHandleW(nullptr);
+  c.lpszClassName = L"OrvaneVideoTest";
+  RegisterClassW(&c);
+  return CreateWindowW(L"OrvaneVideoTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, c.hInstance, nullptr);
+}
+
+std::vector<uint8_t> ReadTexture(ID3D11Device* device, ID3D11Texture2D* texture, D3D11_TEXTURE2D_DESC* desc) {
+  texture->GetDesc(desc);
+  D3D11_TEXTURE2D_DESC staging = *desc;
+  staging.Usage = D3D11_USAGE_STAGING;
+  staging.BindFlags = 0;
+  staging.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+  Microsoft::WRL::ComPtr<ID3D11Texture2D> copy;
+  Microsoft::WRL::ComPtr<ID3D11DeviceContext> context;
+  device->GetImmediateContext(&context);
+  std::vector<uint8_t> pixels;
+  if (FAILED(device->CreateTexture2D(&staging, nullptr, &copy))) return pixels;
+  context->CopyResource(copy.Get(), texture);
+  D3D11_MAPPED_SUBRESOURCE mapped{};
+  if (FAILED(context->Map(copy.Get(), 0, D3D11_MAP_READ, 0, &mapped))) return pixels;
+  pixels.resize(static_cast<size_t>(desc->Width) * desc->Height * 4);
+  for (UINT row = 0; row < desc->Height; ++row) {
+    memcpy(&pixels[static_cast<size_t>(row) * desc->Width * 4], static_cast<uint8_t*>(mapped.pData) + row * mapped.RowPitch,
+           desc->Width * 4);
+  }
+  context->Unmap(copy.Get(), 0);
+  return pixels;
+}
+
+TEST_F(Video, PreviewIsLetterBoxedAndAnnouncedOnce) {
+  HWND window = MessageWindow();
+  ASSERT_NE(window, nullptr);
+  video.SetTargetWindow(window);
+  video.SetPreviewTarget(641, 481, true);  // rounded down to even sizes
+  Clip clip = LoadClip("clip-1080p30.h264");
+  video.Configure(1920, 1080, 30);
+  Feed(video, clip, 0, 10);
+  ASSERT_TRUE(video.PreviewReady());
+  EXPECT_GT(video.PreviewTimestampUs(), 0);
+
+  MSG msg;
+  int posted = 0;
+  while (PeekMessageW(&msg, window, WM_APP + 2, WM_APP + 2, PM_REMOVE)) ++posted;
+  EXPECT_EQ(posted, 1) << "one message while the window has not taken the last one";
+  video.ClearFramePosted();
+  Feed(video, clip, 10, 12);
+  posted = 0;
+  while (PeekMessageW(&msg, window, WM_APP + 2, WM_APP + 2, PM_REMOVE)) ++posted;
+  EXPECT_EQ(posted, 1);
+
+  Microsoft::WRL::ComPtr<ID3D11Texture2D> texture;
+  uint64_t generation = 0;
+  video.GetPreview(&texture, &generation);
+  ASSERT_TRUE(texture);
+  EXPECT_GE(generation, 1u);
+  D3D11_TEXTURE2D_DESC desc{};
+  std::vector<uint8_t> px = ReadTexture(video.Device(), texture.Get(), &desc);
+  ASSERT_EQ(desc.Width, 640u);
+  ASSERT_EQ(desc.Height, 480u);
+  EXPECT_EQ(desc.Format, DXGI_FORMAT_B8G8R8A8_UNORM);
+  EXPECT_TRUE(desc.BindFlags & D3D11_BIND_SHADER_RESOURCE);
+  ASSERT_EQ(px.size(), 640u * 480 * 4);
+  auto at = [&](int x, int y) { return &px[(static_cast<size_t>(y) * 640 + x) * 4]; };
+  for (int y : {0, 59, 420, 479}) {
+    EXPECT_EQ(at(320, y)[0], 14) << y;
+    EXPECT_EQ(at(320, y)[1], 12) << y;
+    EXPECT_EQ(at(320, y)[2], 11) << y;
+  }
+  EXPECT_FALSE(at(20, 100)[0] == 14 && at(20, 100)[1] == 12) << "the picture fills rows 60 to 419";
+
+  // A new preview size builds a new texture, which the window sees by its generation.
+  video.SetPreviewTarget(320, 180, true);
+  Feed(video, clip, 12, 13);
+  uint64_t after = 0;
+  video.GetPreview(&texture, &after);
+  EXPECT_GT(after, generation);
+  video.Teardown();
+  EXPECT_FALSE(video.PreviewReady());
+  EXPECT_FALSE(video.HasDecoder());
+  DestroyWindow(window);
+}
+
+TEST_F(Video, NobodyWatchingUntilAPreviewOrASnapshotIsWanted) {
+  EXPECT_FALSE(video.IsSomeoneWatching());
+  video.RequestSnapshot(L"x.png");
+  EXPECT_TRUE(video.IsSomeoneWatching());
+  video.RequestSnapshot(L"");
+  video.SetPreviewTarget(100, 100, true);
+  EXPECT_TRUE(video.IsSomeoneWatching());
+  video.SetPreviewTarget(100, 100, false);
+  EXPECT_FALSE(video.IsSomeoneWatching());
+}
+
+TEST_F(Video, LatencyNeedsAClockOffset) {
+  EXPECT_EQ(video.LatencyMs(12345), -1e9);
+  video.SetClockOffset(0);
+  EXPECT_TRUE(video.ClockValid());
+  LARGE_INTEGER now, frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  int64_t nowUs = static_cast<int64_t>(static_cast<double>(now.QuadPart) * 1e6 / static_cast<double>(frequency.QuadPart));
+  double ms = video.LatencyMs(nowUs - 40000);
+  EXPECT_GE(ms, 40.0);
+  EXPECT_LT(ms, 1000.0);
+  video.ClearClock();
+  EXPECT_EQ(video.LatencyMs(nowUs), -1e9);
+}
+
+}  // namespace
