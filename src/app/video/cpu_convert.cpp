@@ -2,6 +2,8 @@
 
 #include <libyuv.h>
 
+#include <algorithm>
+
 
 FitRect FitDestination(int pictureWidth, int pictureHeight, int outputWidth, int outputHeight, bool fit) {
   FitRect r{0, 0, outputWidth, outputHeight};
@@ -25,6 +27,69 @@ FitRect FitDestination(int pictureWidth, int pictureHeight, int outputWidth, int
 namespace {
 
 int Half(int v) { return (v + 1) / 2; }
+
+// BT.709 studio range to full-range RGB in 16.16 fixed point. libyuv's own
+// BT.709 tables cannot hold the blue coefficient (2.1124) and are off by up
+// to 13 levels in blue, so the colour conversion is done here, in plain
+// arithmetic the compiler vectorises.
+constexpr int32_t kY = 76309;    // 1.164383
+constexpr int32_t kRV = 117489;  // 1.792741
+constexpr int32_t kGU = 13975;   // 0.213249
+constexpr int32_t kGV = 34925;   // 0.532909
+constexpr int32_t kBU = 138438;  // 2.112402
+
+inline uint8_t Clamp8(int32_t v) { return static_cast<uint8_t>(std::clamp(v >> 16, 0, 255)); }
+
+// One row of chroma interpolated to full width. H.264's chroma samples sit
+// level with the even pixels and halfway between two rows (MPEG-2 siting):
+// vertically 3/4 of the nearer row and 1/4 of the farther, horizontally the
+// sample itself or the mean of two.
+void ChromaRow(const uint8_t* __restrict near, const uint8_t* __restrict far, int chromaWidth,
+               int16_t* __restrict u, int16_t* __restrict v) {
+  for (int c = 0; c + 1 < chromaWidth; ++c) {
+    int au = 3 * near[2 * c] + far[2 * c], nu = 3 * near[2 * c + 2] + far[2 * c + 2];
+    int av = 3 * near[2 * c + 1] + far[2 * c + 1], nv = 3 * near[2 * c + 3] + far[2 * c + 3];
+    u[2 * c] = static_cast<int16_t>((4 * au + 8) >> 4);
+    u[2 * c + 1] = static_cast<int16_t>((2 * au + 2 * nu + 8) >> 4);
+    v[2 * c] = static_cast<int16_t>((4 * av + 8) >> 4);
+    v[2 * c + 1] = static_cast<int16_t>((2 * av + 2 * nv + 8) >> 4);
+  }
+  // The last sample has no right neighbour: its pixels repeat it.
+  int c = chromaWidth - 1;
+  int au = 3 * near[2 * c] + far[2 * c], av = 3 * near[2 * c + 1] + far[2 * c + 1];
+  u[2 * c] = u[2 * c + 1] = static_cast<int16_t>((4 * au + 8) >> 4);
+  v[2 * c] = v[2 * c + 1] = static_cast<int16_t>((4 * av + 8) >> 4);
+}
+
+// Planar results first: this loop vectorises, an interleaved store does not.
+void ConvertRow(const uint8_t* __restrict y, const int16_t* __restrict u, const int16_t* __restrict v,
+                uint8_t* __restrict r, uint8_t* __restrict g, uint8_t* __restrict b, int width) {
+  for (int x = 0; x < width; ++x) {
+    int32_t luma = (y[x] - 16) * kY + 32768;
+    int32_t cb = u[x] - 128, cr = v[x] - 128;
+    b[x] = Clamp8(luma + cb * kBU);
+    g[x] = Clamp8(luma - cb * kGU - cr * kGV);
+    r[x] = Clamp8(luma + cr * kRV);
+  }
+}
+
+void Nv12ToBgraPrecise(const Nv12Image& src, uint8_t* dst, int dstStride, CpuScratch* s) {
+  int chromaWidth = Half(src.width), chromaHeight = Half(src.height);
+  s->planes.resize(static_cast<size_t>(src.width) * 3);
+  s->u.resize(static_cast<size_t>(chromaWidth) * 2);
+  s->v.resize(static_cast<size_t>(chromaWidth) * 2);
+  uint8_t* r = s->planes.data();
+  uint8_t* g = r + src.width;
+  uint8_t* b = g + src.width;
+  for (int row = 0; row < src.height; ++row) {
+    int c = row / 2;
+    int other = (row & 1) ? (c + 1 < chromaHeight ? c + 1 : c) : (c > 0 ? c - 1 : c);
+    ChromaRow(src.uv + static_cast<size_t>(c) * src.uvPitch, src.uv + static_cast<size_t>(other) * src.uvPitch,
+              chromaWidth, s->u.data(), s->v.data());
+    ConvertRow(src.y + static_cast<size_t>(row) * src.yPitch, s->u.data(), s->v.data(), r, g, b, src.width);
+    libyuv::MergeARGBPlane(r, 0, g, 0, b, 0, nullptr, 0, dst + static_cast<size_t>(row) * dstStride, 0, src.width, 1);
+  }
+}
 
 // The picture scaled to w x h into a tightly packed NV12 scratch buffer.
 bool ScaleToScratch(const Nv12Image& src, int w, int h, std::vector<uint8_t>* scratch, Nv12Target* out) {
@@ -76,24 +141,13 @@ bool ConvertNv12ToBgra(const Nv12Image& src, uint8_t* dst, int dstStride, int wi
     if (!ScaleToScratch(src, w, h, &scratch->nv12, &scaled)) return false;
     from = Nv12Image{scaled.y, scaled.yPitch, scaled.uv, scaled.uvPitch, w, h};
   }
-  int cw = Half(w), ch = Half(h);
-  scratch->chroma.resize(static_cast<size_t>(cw) * ch * 2);
-  uint8_t* u = scratch->chroma.data();
-  uint8_t* v = u + static_cast<size_t>(cw) * ch;
-  libyuv::SplitUVPlane(from.uv, from.uvPitch, u, cw, v, cw, cw, ch);
-
   uint8_t* at = dst + static_cast<size_t>(r.top) * dstStride + static_cast<size_t>(r.left) * 4;
-  uint8_t* out = at;
-  int outStride = dstStride;
-  if (mirror) {
-    // The flip needs the converted rows somewhere else first.
-    scratch->bgra.resize(static_cast<size_t>(w) * 4 * h);
-    out = scratch->bgra.data();
-    outStride = w * 4;
+  if (!mirror) {
+    Nv12ToBgraPrecise(from, at, dstStride, scratch);
+    return true;
   }
-  if (libyuv::I420ToARGBMatrixFilter(from.y, from.yPitch, u, cw, v, cw, out, outStride, &libyuv::kYuvH709Constants,
-                                     w, h, libyuv::kFilterBilinear) != 0) {
-    return false;
-  }
-  return !mirror || libyuv::ARGBMirror(out, outStride, at, dstStride, w, h) == 0;
+  // The flip needs the converted rows somewhere else first.
+  scratch->bgra.resize(static_cast<size_t>(w) * 4 * h);
+  Nv12ToBgraPrecise(from, scratch->bgra.data(), w * 4, scratch);
+  return libyuv::ARGBMirror(scratch->bgra.data(), w * 4, at, dstStride, w, h) == 0;
 }

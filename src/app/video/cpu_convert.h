@@ -36,7 +36,8 @@ FitRect FitDestination(int pictureWidth, int pictureHeight, int outputWidth, int
 // not allocate.
 struct CpuScratch {
   std::vector<uint8_t> nv12;
-  std::vector<uint8_t> chroma;  // the Cb and Cr planes apart
+  std::vector<int16_t> u, v;   // one chroma row interpolated to every pixel
+  std::vector<uint8_t> planes; // one row of R, G and B
   std::vector<uint8_t> bgra;
 };
 
