@@ -79,3 +79,33 @@ def visible_windows(name):
     r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name],
                        capture_output=True, text=True, check=False)
     return r.stdout.split()
+
+
+class Running:
+    """Orvane.exe in test mode with a log, as a phone on this machine finds it."""
+
+    def __init__(self, tmp_path, *args, seconds=40):
+        self.log_path = str(tmp_path / "orvane.log")
+        self.proc = start("--prueba", "--oculta", "--registro", windows_path(self.log_path),
+                          "--salir-tras", str(seconds), *args)
+        line = wait_for(lambda: self.find(r"Escuchando en [0-9.]+:(\d+) \(PC .*\)"), timeout=30)
+        assert line, "the program did not start listening: " + str(self.log())
+        self.port = int(line.group(1))
+
+    def log(self):
+        text = read_text(self.log_path) or ""
+        return [line[13:] for line in text.replace("\r\n", "\n").split("\n") if line]
+
+    def find(self, pattern):
+        import re
+        for line in self.log():
+            m = re.fullmatch(pattern, line)
+            if m:
+                return m
+        return None
+
+    def lines(self, prefix):
+        return [line for line in self.log() if line.startswith(prefix)]
+
+    def wait_line(self, pattern, timeout=15):
+        return wait_for(lambda: self.find(pattern), timeout=timeout)

@@ -63,6 +63,8 @@ struct Options {
   double silentAfter = -1; // stop sending anything after this many seconds
   bool sendConfig = true;
   bool sendStatus = true;
+  double configAfter = -1;  // a CONFIG of its own after this many seconds
+  int laterWidth = 0, laterHeight = 0, laterFps = 0;
 };
 
 void Usage() {
@@ -73,7 +75,8 @@ void Usage() {
                "          [--width W] [--height H] [--fps N] [--caps '720p=30,60;1080p=30;4K=30']\n"
                "          [--focus-modes face,auto,manual] [--no-blur-support] [--focus-mode M]\n"
                "          [--focus-value V] [--faces N] [--blur V] [--battery V] [--camera N] [--paused]\n"
-               "          [--seconds S] [--silent-after S] [--no-config] [--no-status]\n");
+               "          [--seconds S] [--silent-after S] [--no-config] [--no-status]\n"
+               "          [--config-after S WxH@F]\n");
 }
 
 bool ParseOptions(int argc, char** argv, Options* o) {
@@ -101,6 +104,10 @@ bool ParseOptions(int argc, char** argv, Options* o) {
     else if (a == "--code" && hasValue) { o->hasCode = true; o->code = argv[++i]; }
     else if (a == "--token" && hasValue) { o->hasToken = true; o->token = argv[++i]; }
     else if (a == "--hello" && hasValue) { o->helloRawGiven = true; o->helloRaw = argv[++i]; }
+    else if (a == "--config-after" && i + 2 < argc) {
+      o->configAfter = std::atof(argv[++i]);
+      if (std::sscanf(argv[++i], "%dx%d@%d", &o->laterWidth, &o->laterHeight, &o->laterFps) != 3) return false;
+    }
     else if (text.count(a) && hasValue) *text[a] = argv[++i];
     else if (ints.count(a) && hasValue) *ints[a] = std::atoi(argv[++i]);
     else if (reals.count(a) && hasValue) *reals[a] = std::atof(argv[++i]);
@@ -376,8 +383,18 @@ class Phone {
     if (o_.sendStatus) SendText(FrameType::Status, FullStatusText());
 
     int64_t nextFrame = NowUs();
+    bool laterConfigSent = false;
     while (true) {
       if (OutOfTime()) return 0;
+      if (!laterConfigSent && o_.configAfter >= 0 && ElapsedSeconds() > o_.configAfter) {
+        // The phone changes its quality by itself.
+        std::lock_guard lock(stateLock_);
+        width_ = o_.laterWidth;
+        height_ = o_.laterHeight;
+        fps_ = o_.laterFps;
+        outbox_.push_back({FrameType::Config, ConfigText()});
+        laterConfigSent = true;
+      }
       std::vector<std::pair<FrameType, std::string>> outbox;
       bool sendVideo = false;
       const AccessUnit* unit = nullptr;

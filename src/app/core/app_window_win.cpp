@@ -148,6 +148,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       UpdatePreviewSize();
       return 0;
     }
+    case kMsgNewFrame:
+      g_video.ClearFramePosted();
+      RenderBothWindows();
+      return 0;
     case kMsgStateChanged:
       g_state = g_link.Snapshot();
       UpdateTrayIcon(false);

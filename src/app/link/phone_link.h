@@ -1,35 +1,75 @@
 #pragma once
-// The phone end of the program: the TCP listener and the active session.
+// The phone end of the program: the TCP listener, the sessions with phones,
+// pairing, discovery and the requests the window sends to the phone.
 #include <winsock2.h>
+#include <windns.h>
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "app_state.h"
+#include "pairing.h"
 
 class Settings;
 class VideoPipeline;
 
 class PhoneLink {
  public:
+  static constexpr size_t kMaxWaitingForHello = 16;
+  static constexpr size_t kMaxWaitingForApproval = 8;
+  static constexpr uint32_t kMaxHelloLength = 64 * 1024;
+
   // Binds the first free port from firstPort (47800 when below 1) up to
   // 47809 and starts accepting. False when no port could be bound.
   [[nodiscard]] bool Start(HWND window, VideoPipeline* video, Settings* settings, int firstPort);
   void Stop();
+  void Disconnect();
   AppState Snapshot();
 
+  // Pairing.
   void NewPairingCode();
   void SetPairingCode(const std::string& code);
   std::string PairingCode();
+  std::string PairingUri();
+  void Approve(int32_t requestId);
+
+  // Requests to the phone; nothing happens without an active session.
+  void RequestQuality(int resolution, int rate);
+  void RequestPause(bool paused);
+  void RequestFocus(int mode, float value);
+  void RequestBlur(float value, bool save);
+  bool PausedByPc() const { return pausedByPc_; }
+
   int Port() const { return port_; }
   std::string LocalAddress() const { return localAddress_; }
   std::wstring ComputerName() const { return computerName_; }
 
  private:
+  enum class Approval { Approved, Left, Timeout };
+  struct HelloWaiter {
+    uint64_t ticket;
+    SOCKET socket;
+  };
+
   void AcceptLoop(SOCKET listening);
+  void RunSession(SOCKET s, const std::string& peer, uint64_t ticket);
+  void Stream(SOCKET s);
+  Approval WaitForApproval(SOCKET s, const std::string& device);
+  void Deny(SOCKET s, const char* reason, const std::string& device);
+  void SendInitialRequests(SOCKET s);
+  void SendQualityLocked(int resolution, int rate);
+  bool Send(SOCKET s, uint8_t type, const std::string& text);
+  void Notify();
+  uint64_t JoinHelloWait(SOCKET s);
+  bool LeaveHelloWait(uint64_t ticket);  // true when the connection was closed to make room
+  void RegisterService();
+  void UnregisterService();
+  static void WINAPI RegistrationDone(DWORD status, PVOID context, PDNS_SERVICE_INSTANCE instance);
 
   HWND window_ = nullptr;
   VideoPipeline* video_ = nullptr;
@@ -40,15 +80,32 @@ class PhoneLink {
   std::string localAddress_;
   std::atomic<bool> running_{false};
 
-  std::mutex stateLock_;  // taken before sendLock_
+  // The state lock is taken before the send lock, never the other way
+  // round, and the settings lock is never taken while holding it.
+  std::mutex stateLock_;
   std::condition_variable approvals_;
   std::string pairingCode_;
+  CodeGuessGuard guesses_;
   std::vector<PairingRequest> pending_;
   std::vector<int32_t> approvedIds_;
   int32_t nextRequestId_ = 0;
   SOCKET activeSocket_ = INVALID_SOCKET;
   std::mutex sendLock_;
   AppState live_;
+  std::atomic<bool> pausedByPc_{false};
+  uint64_t qualityRequestMs_ = 0;
+  uint64_t focusCommandMs_ = 0;
+  uint64_t blurCommandMs_ = 0;
+
+  // Connections that have not said HELLO yet, oldest first.
+  std::mutex helloLock_;
+  std::deque<HelloWaiter> waitingForHello_;
+  uint64_t nextTicket_ = 1;
+  bool floodLogged_ = false;
+
+  PDNS_SERVICE_INSTANCE mdnsInstance_ = nullptr;
+  DNS_SERVICE_CANCEL mdnsCancel_{};
+  bool mdnsRegistered_ = false;
 };
 
 extern PhoneLink g_link;

@@ -2,13 +2,19 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <thread>
 
 #include "../../common/text_win.h"
 #include "../core/log.h"
 #include "../core/platform.h"
+#include "../core/settings.h"
+#include "../video/video_pipeline.h"
+#include "messages.h"
 #include "phone_link.h"
+#include "session_state.h"
+#include "wire_win.h"
 
 PhoneLink g_link;
 
@@ -16,12 +22,15 @@ namespace {
 
 constexpr int kDefaultPort = 47800;
 constexpr int kLastPort = 47809;
+constexpr UINT kMsgStateChanged = WM_APP + 1;
 
-// Which address to announce is the discovery code's business; until it
-// exists the loopback address is all the program can vouch for.
-std::string ChooseLocalAddress() { return "127.0.0.1"; }
+void SetReceiveTimeout(SOCKET s, DWORD ms) {
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
+}
 
 }  // namespace
+
+std::string ChooseLocalAddress();  // discovery_win.cpp
 
 bool PhoneLink::Start(HWND window, VideoPipeline* video, Settings* settings, int firstPort) {
   window_ = window;
@@ -58,6 +67,7 @@ bool PhoneLink::Start(HWND window, VideoPipeline* video, Settings* settings, int
   port_ = bound;
   running_ = true;
   std::thread(&PhoneLink::AcceptLoop, this, s).detach();
+  RegisterService();
   LogLine("Escuchando en %s:%d (PC %s)", localAddress_.c_str(), port_, WideToUtf8(computerName_).c_str());
   return true;
 }
@@ -72,14 +82,339 @@ void PhoneLink::AcceptLoop(SOCKET listening) {
       Sleep(50);
       continue;
     }
-    // Sessions are not spoken yet: a connection is closed as soon as it
-    // arrives.
-    closesocket(s);
+    char address[32] = "";
+    inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+    uint64_t ticket = JoinHelloWait(s);
+    std::thread(&PhoneLink::RunSession, this, s, std::string(address), ticket).detach();
   }
+}
+
+// A phone says HELLO right away; whoever opens connections and says nothing
+// must not be able to tie up threads and memory. Beyond the limit, the
+// connection that has waited longest is closed, so a real phone that
+// speaks at once always gets through.
+uint64_t PhoneLink::JoinHelloWait(SOCKET s) {
+  std::lock_guard lock(helloLock_);
+  if (waitingForHello_.size() >= kMaxWaitingForHello) {
+    shutdown(waitingForHello_.front().socket, SD_BOTH);
+    waitingForHello_.pop_front();
+    if (!floodLogged_) {
+      LogLine("Demasiadas conexiones sin HELLO: cierro las que más esperaron");
+      floodLogged_ = true;
+    }
+  } else {
+    floodLogged_ = false;
+  }
+  uint64_t ticket = nextTicket_++;
+  waitingForHello_.push_back({ticket, s});
+  return ticket;
+}
+
+bool PhoneLink::LeaveHelloWait(uint64_t ticket) {
+  std::lock_guard lock(helloLock_);
+  auto it = std::find_if(waitingForHello_.begin(), waitingForHello_.end(),
+                         [ticket](const HelloWaiter& w) { return w.ticket == ticket; });
+  if (it == waitingForHello_.end()) return true;
+  waitingForHello_.erase(it);
+  return false;
+}
+
+void PhoneLink::RunSession(SOCKET s, const std::string& peer, uint64_t ticket) {
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  BOOL noDelay = TRUE;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
+  int receiveBuffer = 0x400000;
+  setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer), sizeof receiveBuffer);
+  SetReceiveTimeout(s, 10000);
+
+  uint8_t type = 0;
+  std::vector<uint8_t> payload;
+  bool read = ReadFrame(s, &type, &payload, kMaxHelloLength);
+  bool evicted = LeaveHelloWait(ticket);
+  if (evicted || !read || type != static_cast<uint8_t>(FrameType::Hello)) {
+    // Connections closed to make room were reported once, for the burst.
+    if (!evicted) LogLine("Conexión de %s sin HELLO: se cierra", peer.c_str());
+    closesocket(s);
+    CoUninitialize();
+    return;
+  }
+
+  HelloMessage hello = ReadHello(std::string_view(reinterpret_cast<const char*>(payload.data()), payload.size()));
+  std::string device = LogSafe(hello.device);
+  LogLine("HELLO de %s (%s, %s) v=%g codigo=%s token=%s", device.c_str(), LogSafe(hello.model).c_str(),
+          peer.c_str(), hello.v, hello.hasCode ? "si" : "no", hello.hasToken ? "si" : "no");
+
+  std::string code = PairingCode();
+  HelloVerdict verdict =
+      DecideHello(hello, code, [this](const std::string& token) { return settings_->FindLinkedPhone(token); });
+  switch (verdict) {
+    case HelloVerdict::ApprovedByToken:
+    case HelloVerdict::ApprovedByCode: {
+      std::lock_guard lock(stateLock_);
+      guesses_.Proven();
+      break;
+    }
+    case HelloVerdict::DenyCode: {
+      bool exhausted;
+      {
+        std::lock_guard lock(stateLock_);
+        exhausted = guesses_.WrongCode();
+      }
+      if (exhausted) {
+        NewPairingCode();
+        LogLine("%d códigos equivocados seguidos: nuevo código de vinculación", CodeGuessGuard::kMaxWrongCodes);
+        Notify();
+      }
+      Deny(s, DenyReason(verdict), device);
+      return;
+    }
+    case HelloVerdict::DenyVersion:
+    case HelloVerdict::DenyToken:
+      Deny(s, DenyReason(verdict), device);
+      return;
+    case HelloVerdict::AskUser:
+      switch (WaitForApproval(s, hello.device)) {
+        case Approval::Approved: break;
+        case Approval::Left:
+          closesocket(s);
+          CoUninitialize();
+          return;
+        case Approval::Timeout:
+          Deny(s, "timeout", device);
+          return;
+      }
+      break;
+  }
+
+  bool busy;
+  {
+    std::lock_guard lock(stateLock_);
+    if (activeSocket_ == INVALID_SOCKET) {
+      activeSocket_ = s;
+      ResetForActivation(&live_, hello.device, hello.model);
+      pausedByPc_ = false;
+    }
+    busy = activeSocket_ != s;
+  }
+  if (busy) {
+    Deny(s, "busy", device);
+    return;
+  }
+
+  std::string token =
+      verdict == HelloVerdict::ApprovedByToken ? hello.token : settings_->AddLinkedPhone(hello.device);
+  Send(s, static_cast<uint8_t>(FrameType::Welcome), WelcomeText(WideToUtf8(computerName_), settings_->Id(), token));
+  LogLine("WELCOME a %s", device.c_str());
+  SendInitialRequests(s);
+  Notify();
+
+  Stream(s);
+
+  {
+    std::lock_guard lock(stateLock_);
+    activeSocket_ = INVALID_SOCKET;
+    live_.connected = false;
+  }
+  video_->Teardown();
+  NewPairingCode();
+  shutdown(s, SD_BOTH);
+  closesocket(s);
+  LogLine("Se desconectó %s", device.c_str());
+  Notify();
+  CoUninitialize();
+}
+
+void PhoneLink::Stream(SOCKET s) {
+  SetReceiveTimeout(s, 6000);
+  video_->Latency().Reset();
+  video_->ClearClock();
+  uint64_t frames = 0, bytes = 0;
+  bool notDecoding = false;
+  int64_t lastReceived = MicrosecondsNow();
+  int64_t lastStatistics = lastReceived;
+  int64_t lastPing = 0;
+  ClockEstimator clock;
+  uint8_t type = 0;
+  std::vector<uint8_t> payload;
+
+  while (running_) {
+    int64_t now = MicrosecondsNow();
+    if (now - lastPing >= 1000000) {
+      uint8_t stamp[8];
+      WriteBe64(stamp, static_cast<uint64_t>(now));
+      if (!SendFrame(sendLock_, s, FrameType::Ping, stamp, sizeof stamp)) break;
+      lastPing = now;
+    }
+    if (now - lastReceived > 5000000) {
+      LogLine("5 s sin datos del celu: se corta");
+      break;
+    }
+    if (now - lastStatistics >= 1000000) {
+      std::lock_guard lock(stateLock_);
+      double seconds = static_cast<double>(now - lastStatistics) / 1e6;
+      live_.receivedFps = static_cast<double>(frames) / seconds;
+      live_.receivedMbps = static_cast<double>(bytes) * 8 / seconds / 1e6;
+      frames = bytes = 0;
+      lastStatistics = now;
+      if (live_.requestedResolution >= 0 && GetTickCount64() - qualityRequestMs_ > 4000) {
+        LogLine("El celu no aplicó %s@%d en 4 s: queda lo del último CONFIG",
+                kResolutionNames[live_.requestedResolution], kRates[live_.requestedRate]);
+        live_.requestedResolution = -1;
+        live_.requestedRate = -1;
+        Notify();
+      }
+    }
+
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    timeval wait = {0, 200000};
+    int ready = select(0, &readable, nullptr, nullptr, &wait);
+    if (ready < 0) break;
+    if (ready > 0) {
+      if (!ReadFrame(s, &type, &payload)) break;
+      lastReceived = MicrosecondsNow();
+      std::string_view text(reinterpret_cast<const char*>(payload.data()), payload.size());
+      switch (static_cast<FrameType>(type)) {
+        case FrameType::Config: {
+          ConfigMessage config = ReadConfig(text);
+          LogLine("CONFIG %s %gx%g@%g", LogSafe(config.codec).c_str(), config.width, config.height, config.fps);
+          int w = TruncatedInt(config.width), h = TruncatedInt(config.height), fps = TruncatedInt(config.fps);
+          if (config.codec == "h264") video_->Configure(w, h, fps);
+          ConfigOutcome outcome;
+          {
+            std::lock_guard lock(stateLock_);
+            outcome = ApplyConfig(&live_, w, h, fps, GetTickCount64(), qualityRequestMs_);
+          }
+          if (!outcome.appliedLine.empty()) LogLine("%s", outcome.appliedLine.c_str());
+          if (outcome.adopt) settings_->SetQuality(outcome.savedText);
+          Notify();
+          break;
+        }
+        case FrameType::Video: {
+          VideoPayload video;
+          if (!ParseVideoPayload(payload.data(), payload.size(), &video)) break;
+          ++frames;
+          bytes += payload.size();
+          if (!video_->IsSomeoneWatching()) {
+            if (!notDecoding) LogLine("Nadie mira la imagen: dejo de decodificar");
+            notDecoding = true;
+            break;
+          }
+          if (notDecoding) {
+            notDecoding = false;
+            video_->ClearKeyframeSeen();
+            Send(s, static_cast<uint8_t>(FrameType::Command), KeyframeCommand());
+            LogLine("Alguien mira la imagen: pido cuadro clave");
+          }
+          int64_t stamp = static_cast<int64_t>(video.timestampUs);
+          video_->Latency().Record(kStageArrival, video_->LatencyMs(stamp));
+          bool show = !NextVideoFrameBuffered(s);
+          video_->Decode(video.data, video.size, stamp, video.keyframe, show);
+          break;
+        }
+        case FrameType::Status: {
+          StatusMessage status = ReadStatus(text);
+          std::string capsLine;
+          bool changed;
+          {
+            std::lock_guard lock(stateLock_);
+            changed = ApplyStatus(&live_, status, GetTickCount64(), focusCommandMs_, blurCommandMs_, &capsLine);
+          }
+          if (!capsLine.empty()) LogLine("%s", capsLine.c_str());
+          if (changed) Notify();
+          break;
+        }
+        case FrameType::Ping: {
+          SendFrame(sendLock_, s, FrameType::Pong, payload.data(), payload.size());
+          if (payload.size() >= 8) {
+            video_->SetClockOffset(clock.OnPing(MicrosecondsNow(), static_cast<int64_t>(ReadBe64(payload.data()))));
+          }
+          break;
+        }
+        case FrameType::Pong: {
+          if (payload.size() < 8) break;
+          int64_t trip = clock.OnPong(MicrosecondsNow(), static_cast<int64_t>(ReadBe64(payload.data())));
+          std::lock_guard lock(stateLock_);
+          live_.roundTripMs = SmoothRoundTrip(live_.roundTripMs, static_cast<double>(trip) / 1000.0);
+          break;
+        }
+        default:
+          break;
+      }
+    }
+  }
+}
+
+PhoneLink::Approval PhoneLink::WaitForApproval(SOCKET s, const std::string& device) {
+  int32_t id;
+  {
+    std::lock_guard lock(stateLock_);
+    // Nobody can approve a queue without end; more phones than this wait
+    // for nothing.
+    if (pending_.size() >= kMaxWaitingForApproval) return Approval::Timeout;
+    id = nextRequestId_++;
+    pending_.push_back({id, device});
+  }
+  Notify();
+  uint64_t deadline = GetTickCount64() + 120000;
+  Approval result = Approval::Timeout;
+  uint8_t type = 0;
+  std::vector<uint8_t> payload;
+  while (running_ && GetTickCount64() < deadline) {
+    {
+      std::unique_lock lock(stateLock_);
+      approvals_.wait_for(lock, std::chrono::milliseconds(300));
+      auto it = std::find(approvedIds_.begin(), approvedIds_.end(), id);
+      if (it != approvedIds_.end()) {
+        approvedIds_.erase(it);
+        result = Approval::Approved;
+        break;
+      }
+    }
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    timeval now = {0, 0};
+    if (select(0, &readable, nullptr, nullptr, &now) > 0) {
+      if (!ReadFrame(s, &type, &payload)) {
+        result = Approval::Left;
+        break;
+      }
+      if (type == static_cast<uint8_t>(FrameType::Ping)) {
+        SendFrame(sendLock_, s, FrameType::Pong, payload.data(), payload.size());
+      }
+    }
+  }
+  {
+    std::lock_guard lock(stateLock_);
+    pending_.erase(std::remove_if(pending_.begin(), pending_.end(),
+                                  [id](const PairingRequest& r) { return r.id == id; }),
+                   pending_.end());
+  }
+  Notify();
+  return result;
+}
+
+void PhoneLink::Deny(SOCKET s, const char* reason, const std::string& device) {
+  Send(s, static_cast<uint8_t>(FrameType::Deny), DenyText(reason));
+  LogLine("DENY (%s) a %s", reason, device.c_str());
+  shutdown(s, SD_BOTH);
+  closesocket(s);
+  CoUninitialize();
+}
+
+bool PhoneLink::Send(SOCKET s, uint8_t type, const std::string& text) {
+  return SendFrame(sendLock_, s, static_cast<FrameType>(type), text);
+}
+
+void PhoneLink::Notify() {
+  if (window_) PostMessageW(window_, kMsgStateChanged, 0, 0);
 }
 
 void PhoneLink::Stop() {
   running_ = false;
+  UnregisterService();
   if (listenSocket_ != INVALID_SOCKET) {
     closesocket(listenSocket_);
     listenSocket_ = INVALID_SOCKET;
@@ -87,6 +422,11 @@ void PhoneLink::Stop() {
   std::lock_guard lock(stateLock_);
   if (activeSocket_ != INVALID_SOCKET) shutdown(activeSocket_, SD_BOTH);
   approvals_.notify_all();
+}
+
+void PhoneLink::Disconnect() {
+  std::lock_guard lock(stateLock_);
+  if (activeSocket_ != INVALID_SOCKET) shutdown(activeSocket_, SD_BOTH);
 }
 
 AppState PhoneLink::Snapshot() {
@@ -113,4 +453,85 @@ void PhoneLink::SetPairingCode(const std::string& code) {
 std::string PhoneLink::PairingCode() {
   std::lock_guard lock(stateLock_);
   return pairingCode_;
+}
+
+std::string PhoneLink::PairingUri() {
+  std::string id = settings_ ? settings_->Id() : std::string();
+  return PairingUriText(localAddress_, port_, PairingCode(), id);
+}
+
+void PhoneLink::Approve(int32_t requestId) {
+  {
+    std::lock_guard lock(stateLock_);
+    approvedIds_.push_back(requestId);
+  }
+  approvals_.notify_all();
+}
+
+void PhoneLink::SendQualityLocked(int resolution, int rate) {
+  Send(activeSocket_, static_cast<uint8_t>(FrameType::Command), QualityCommand(resolution, rate));
+  live_.requestedResolution = resolution;
+  live_.requestedRate = rate;
+  qualityRequestMs_ = GetTickCount64();
+  LogLine("Pido calidad %s@%d", kResolutionNames[resolution], kRates[rate]);
+}
+
+void PhoneLink::RequestQuality(int resolution, int rate) {
+  bool valid = resolution >= 0 && resolution <= 2 && rate >= 0 && rate <= 1;
+  {
+    std::lock_guard lock(stateLock_);
+    if (activeSocket_ == INVALID_SOCKET) return;
+    if (valid) SendQualityLocked(resolution, rate);
+  }
+  if (valid) settings_->SetQuality(QualityText(resolution, rate));
+}
+
+void PhoneLink::RequestPause(bool paused) {
+  std::lock_guard lock(stateLock_);
+  if (activeSocket_ == INVALID_SOCKET) return;
+  pausedByPc_ = paused;
+  if (paused) {
+    Send(activeSocket_, static_cast<uint8_t>(FrameType::Command), PauseCommand());
+  } else {
+    Send(activeSocket_, static_cast<uint8_t>(FrameType::Command), ResumeCommand());
+    Send(activeSocket_, static_cast<uint8_t>(FrameType::Command), KeyframeCommand());
+  }
+}
+
+void PhoneLink::RequestFocus(int mode, float value) {
+  if (mode < 0 || mode > 2) return;
+  value = std::clamp(value, 0.0f, 1.0f);
+  std::lock_guard lock(stateLock_);
+  if (activeSocket_ == INVALID_SOCKET) return;
+  Send(activeSocket_, static_cast<uint8_t>(FrameType::Command), FocusCommand(mode, value));
+  live_.focusMode = mode;
+  live_.focusValue = value;
+  focusCommandMs_ = GetTickCount64();
+}
+
+void PhoneLink::RequestBlur(float value, bool save) {
+  value = std::clamp(value, 0.0f, 1.0f);
+  {
+    std::lock_guard lock(stateLock_);
+    if (activeSocket_ == INVALID_SOCKET) return;
+    Send(activeSocket_, static_cast<uint8_t>(FrameType::Command), BlurCommand(value));
+    live_.blurValue = value;
+    blurCommandMs_ = GetTickCount64();
+  }
+  if (save) settings_->SetBlur(static_cast<float>(static_cast<int>(value * 100 + 0.5f)) / 100.0f);
+}
+
+void PhoneLink::SendInitialRequests(SOCKET s) {
+  int resolution = -1, rate = -1;
+  if (ParseSavedQuality(settings_->Quality(), &resolution, &rate)) {
+    std::lock_guard lock(stateLock_);
+    if (activeSocket_ == s) SendQualityLocked(resolution, rate);
+  }
+  float blur = settings_->Blur();
+  if (blur >= 0) {
+    Send(s, static_cast<uint8_t>(FrameType::Command), SavedBlurCommand(blur));
+    std::lock_guard lock(stateLock_);
+    live_.blurValue = blur;
+    blurCommandMs_ = GetTickCount64();
+  }
 }

@@ -23,7 +23,9 @@ inline constexpr uint32_t kMaxFrameLength = 0x400000;
 inline constexpr size_t kFrameHeaderSize = 5;
 inline constexpr size_t kVideoHeaderSize = 9;
 
-inline bool FrameLengthValid(uint32_t length) { return length != 0 && length <= kMaxFrameLength; }
+inline bool FrameLengthValid(uint32_t length, uint32_t maxLength = kMaxFrameLength) {
+  return length != 0 && length <= maxLength;
+}
 
 uint32_t ReadBe32(const uint8_t* p);
 uint64_t ReadBe64(const uint8_t* p);
@@ -35,13 +37,14 @@ std::vector<uint8_t> EncodeFrame(uint8_t type, const void* payload, size_t lengt
 
 // Reads one frame through readExact(buffer, n) -> bool. The payload buffer
 // is reused; it is sized to the frame and zero-filled before reading.
-// False on a short read or a length of 0 or above kMaxFrameLength.
+// False on a short read or a length of 0 or above maxLength.
 template <typename ReadExact>
-bool ReadFrameWith(ReadExact&& readExact, uint8_t* type, std::vector<uint8_t>* payload) {
+bool ReadFrameWith(ReadExact&& readExact, uint8_t* type, std::vector<uint8_t>* payload,
+                   uint32_t maxLength = kMaxFrameLength) {
   uint8_t header[4];
   if (!readExact(header, sizeof header)) return false;
   uint32_t length = ReadBe32(header);
-  if (!FrameLengthValid(length)) return false;
+  if (!FrameLengthValid(length, maxLength)) return false;
   if (!readExact(type, 1)) return false;
   payload->assign(length - 1, 0);
   return payload->empty() || readExact(payload->data(), payload->size());

@@ -28,8 +28,8 @@ bool ReadExact(SOCKET s, void* buffer, size_t n) {
   return true;
 }
 
-bool ReadFrame(SOCKET s, uint8_t* type, std::vector<uint8_t>* payload) {
-  return ReadFrameWith([s](void* buffer, size_t n) { return ReadExact(s, buffer, n); }, type, payload);
+bool ReadFrame(SOCKET s, uint8_t* type, std::vector<uint8_t>* payload, uint32_t maxLength) {
+  return ReadFrameWith([s](void* buffer, size_t n) { return ReadExact(s, buffer, n); }, type, payload, maxLength);
 }
 
 bool NextVideoFrameBuffered(SOCKET s) {

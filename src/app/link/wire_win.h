@@ -14,6 +14,6 @@
 bool SendFrame(std::mutex& sendLock, SOCKET s, FrameType type, const void* payload, size_t length);
 bool SendFrame(std::mutex& sendLock, SOCKET s, FrameType type, std::string_view text);
 bool ReadExact(SOCKET s, void* buffer, size_t n);
-bool ReadFrame(SOCKET s, uint8_t* type, std::vector<uint8_t>* payload);
+bool ReadFrame(SOCKET s, uint8_t* type, std::vector<uint8_t>* payload, uint32_t maxLength = kMaxFrameLength);
 // A complete Video frame already waits in the receive buffer; nothing is read.
 bool NextVideoFrameBuffered(SOCKET s);

@@ -1,0 +1,238 @@
+"""The real Orvane.exe under Wine with the phone stand-in and raw clients on loopback."""
+import json
+import os
+import re
+import socket
+import struct
+import subprocess
+import time
+
+import pytest
+
+import orvane
+from orvane import Running
+from pcdouble import Peer, clips, frame
+
+SIM = os.environ.get("ORVANE_PHONE_SIM_NATIVE",
+                     os.path.join(orvane.ROOT, "build", "native", "tools", "phone-sim", "phone-sim"))
+CODE = "123456"
+
+
+@pytest.fixture(scope="module")
+def clip_dir():
+    return clips()
+
+
+@pytest.fixture
+def settings_file(clean_settings):
+    return os.path.join(clean_settings, "orvane-prueba.ini")
+
+
+def sim(port, *args, timeout=60):
+    """Runs the stand-in to its end: (exit code, received frames, stderr)."""
+    out = subprocess.run([SIM, "--port", str(port), *args], capture_output=True, text=True, timeout=timeout)
+    frames = [json.loads(line) for line in out.stdout.splitlines() if line.strip()]
+    return out.returncode, frames, out.stderr
+
+
+def commands(frames):
+    return [f["payload"] for f in frames if f["type"] == "Command"]
+
+
+def raw_client(port):
+    s = socket.create_connection(("127.0.0.1", port), timeout=5)
+    return Peer(s)
+
+
+def test_pairing_by_code_then_by_token_and_the_code_is_used_up(clean_settings, settings_file, tmp_path, clip_dir):
+    app = Running(tmp_path, "--codigo", CODE)
+    token_file = str(tmp_path / "token")
+    clip = os.path.join(clip_dir, "clip-720p30.h264")
+    code, frames, _ = sim(app.port, "--code", CODE, "--token-file", token_file, "--clip", clip, "--seconds", "2.5",
+                          "--device", "Quon\n(1)")
+    assert code == 0
+    welcome = json.loads(frames[0]["payload"])
+    assert frames[0]["type"] == "Welcome"
+    assert re.fullmatch(r"[0-9a-f]{64}", welcome["token"])
+    settings = orvane.read_text(settings_file)
+    assert welcome["id"] in settings
+    assert f"celu={welcome['token']}|Quon(1)\n" in settings, "the name is stored without its line break"
+    assert open(token_file).read().strip() == welcome["token"]
+    assert app.wait_line(r"Se desconectó Quon \(1\)")
+    assert app.find(r"HELLO de Quon \(1\) \(iPhone15,2, 127\.0\.0\.1\) v=1 codigo=si token=no")
+    assert app.find(r"WELCOME a Quon \(1\)")
+
+    # The code admitted one phone; the token admits it again.
+    code, _, err = sim(app.port, "--code", CODE, "--seconds", "2")
+    assert code == 3 and "DENY code" in err
+    code, frames, _ = sim(app.port, "--token-file", token_file, "--seconds", "1.5")
+    assert code == 0
+    assert json.loads(frames[0]["payload"])["token"] == welcome["token"]
+    assert settings_file and orvane.read_text(settings_file).count("celu=") == 1
+
+
+@pytest.mark.parametrize("args,reason", [
+    (["--v", "2", "--code", CODE], "version"),
+    (["--no-v", "--code", CODE], "version"),
+    (["--code", "000000"], "code"),
+    (["--code", ""], "code"),
+    (["--token", "f" * 64], "token"),
+])
+def test_denials_carry_their_reason(clean_settings, tmp_path, args, reason):
+    app = Running(tmp_path, "--codigo", CODE)
+    code, frames, err = sim(app.port, *args, "--seconds", "3")
+    assert code == 3
+    assert frames[0] == {"t": frames[0]["t"], "type": "Deny", "code": 3, "payload": json.dumps({"reason": reason},
+                                                                                              separators=(",", ":"))}
+    assert app.wait_line(rf"DENY \({reason}\) a iPhone de prueba")
+
+
+def test_second_phone_is_busy_while_the_first_streams(clean_settings, tmp_path, clip_dir):
+    app = Running(tmp_path, "--codigo", CODE)
+    token_file = str(tmp_path / "token")
+    assert sim(app.port, "--code", CODE, "--token-file", token_file, "--seconds", "1")[0] == 0
+    app.wait_line(r"Se desconectó .*")
+    first = subprocess.Popen([SIM, "--port", str(app.port), "--token-file", token_file, "--seconds", "6",
+                              "--clip", os.path.join(clip_dir, "clip-720p30.h264")],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    assert orvane.wait_for(lambda: len(app.lines("WELCOME a ")) == 2, timeout=15)
+    code, frames, err = sim(app.port, "--token-file", token_file, "--device", "Otro", "--seconds", "2")
+    assert code == 3 and "DENY busy" in err
+    assert app.find(r"DENY \(busy\) a Otro")
+    assert first.wait(timeout=20) == 0
+
+
+def test_silent_connection_is_closed_after_ten_seconds(clean_settings, tmp_path):
+    app = Running(tmp_path)
+    peer = raw_client(app.port)
+    peer.conn.settimeout(15)
+    t0 = time.monotonic()
+    assert peer.conn.recv(1) == b""
+    waited = time.monotonic() - t0
+    assert 9.0 < waited < 13.0, waited
+    assert app.wait_line(r"Conexión de 127\.0\.0\.1 sin HELLO: se cierra")
+
+
+def test_phone_that_goes_silent_is_cut_after_five_seconds(clean_settings, tmp_path, clip_dir):
+    app = Running(tmp_path, "--codigo", CODE)
+    t0 = time.monotonic()
+    code, frames, err = sim(app.port, "--code", CODE, "--clip", os.path.join(clip_dir, "clip-720p30.h264"),
+                            "--silent-after", "1", "--seconds", "12")
+    assert code == 5, err
+    assert 5.5 < time.monotonic() - t0 < 9.0
+    assert app.wait_line(r"5 s sin datos del celu: se corta")
+    assert app.wait_line(r"Se desconectó iPhone de prueba")
+    # The PC pinged every second meanwhile, 8 bytes of its own clock each.
+    pings = [f for f in frames if f["type"] == "Ping"]
+    assert len(pings) >= 4 and all(len(p["hex"]) == 16 for p in pings)
+
+
+def test_pings_are_answered_and_the_round_trip_is_measured(clean_settings, tmp_path):
+    app = Running(tmp_path, "--codigo", CODE)
+    peer = raw_client(app.port)
+    peer.send(1, json.dumps({"v": 1, "code": CODE}))
+    assert peer.read_until(2)  # WELCOME
+    probe = struct.pack(">q", 123456789) + b"+extra"
+    peer.send(48, probe)
+    got = []
+    pong = peer.read_until(49, keep=got)
+    assert pong == probe
+    # Answer the PC's own pings for a while: its state line then shows a round trip.
+    deadline = time.monotonic() + 3
+    while time.monotonic() < deadline:
+        kind, payload = peer.read()
+        if kind == 48:
+            assert len(payload) == 8
+            peer.send(49, payload)
+    peer.close()
+    assert app.wait_line(r"estado .* rtt=(?!-1\.0)[0-9.]+ms .*", timeout=5)
+
+
+def test_saved_quality_and_blur_are_asked_for_right_after_welcome(clean_settings, settings_file, tmp_path):
+    os.makedirs(clean_settings)
+    with open(settings_file, "w") as f:
+        f.write("id=" + "a" * 8 + "-0000-4000-8000-" + "b" * 12 + "\ncalidad=4K@30\nfondo=0.25\n")
+    app = Running(tmp_path, "--codigo", CODE)
+    code, frames, _ = sim(app.port, "--code", CODE, "--seconds", "1.5", "--no-status")
+    assert code == 0
+    assert frames[0]["type"] == "Welcome"
+    assert commands(frames)[:2] == ['{"cmd":"quality","res":"4K","fps":30}', '{"cmd":"blur","value":0.25}']
+    assert app.find(r"Pido calidad 4K@30")
+
+
+def test_unknown_saved_quality_asks_for_nothing(clean_settings, settings_file, tmp_path):
+    os.makedirs(clean_settings)
+    with open(settings_file, "w") as f:
+        f.write("calidad=1440p@30\n")
+    app = Running(tmp_path, "--codigo", CODE)
+    code, frames, _ = sim(app.port, "--code", CODE, "--seconds", "1.5")
+    assert commands(frames)[:1] == ['{"cmd":"blur","value":0.00}']
+
+
+def test_a_later_config_of_its_own_is_remembered(clean_settings, settings_file, tmp_path, clip_dir):
+    app = Running(tmp_path, "--codigo", CODE)
+    code, _, _ = sim(app.port, "--code", CODE, "--clip", os.path.join(clip_dir, "clip-1080p30.h264"),
+                     "--width", "1920", "--height", "1080", "--config-after", "1.5", "1280x720@30", "--seconds", "3")
+    assert code == 0
+    assert app.wait_line(r"CONFIG h264 1280x720@30")
+    assert "\ncalidad=720p@30\n" in orvane.wait_for(lambda: orvane.read_text(settings_file), timeout=5)
+
+
+def test_five_wrong_codes_draw_a_new_code(clean_settings, tmp_path):
+    app = Running(tmp_path, "--codigo", CODE)
+    for _ in range(5):
+        assert sim(app.port, "--code", "999999", "--seconds", "2")[0] == 3
+    assert app.wait_line(r"5 códigos equivocados seguidos: nuevo código de vinculación")
+    code, _, err = sim(app.port, "--code", CODE, "--seconds", "2")
+    assert code == 3 and "DENY code" in err, "the guessed-at code is gone"
+
+
+def test_a_flood_of_silent_connections_does_not_lock_a_phone_out(clean_settings, tmp_path):
+    app = Running(tmp_path, "--codigo", CODE)
+    silent = [socket.create_connection(("127.0.0.1", app.port), timeout=5) for _ in range(40)]
+    time.sleep(1.0)
+    code, frames, _ = sim(app.port, "--code", CODE, "--seconds", "1.5")
+    assert code == 0 and frames[0]["type"] == "Welcome"
+    assert len(app.lines("Demasiadas conexiones sin HELLO")) == 1, app.log()
+    # The oldest ones were closed to make room.
+    closed = 0
+    for s in silent[:20]:
+        s.settimeout(2)
+        try:
+            closed += s.recv(1) == b""
+        except OSError:
+            closed += 1
+        s.close()
+    assert closed >= 20
+    for s in silent[20:]:
+        s.close()
+
+
+def test_oversized_hello_ends_the_connection(clean_settings, tmp_path):
+    app = Running(tmp_path, "--codigo", CODE)
+    s = socket.create_connection(("127.0.0.1", app.port), timeout=5)
+    s.sendall(struct.pack(">IB", 65 * 1024 + 1, 1))
+    s.settimeout(5)
+    try:
+        assert s.recv(1) == b""
+    except ConnectionResetError:
+        pass  # closed with our bytes unread: a reset is the same end
+    assert app.wait_line(r"Conexión de 127\.0\.0\.1 sin HELLO: se cierra")
+
+
+def test_snapshot_option_saves_a_picture_of_the_phone(clean_settings, tmp_path, clip_dir):
+    snap = tmp_path / "cuadro.png"
+    app = Running(tmp_path, "--codigo", CODE, "--guardar-cuadro", orvane.windows_path(snap))
+    clip = os.path.join(clip_dir, "clip-720p30.h264")
+    code, _, _ = sim(app.port, "--code", CODE, "--clip", clip, "--seconds", "3")
+    assert code == 0
+    assert app.wait_line(r"Cuadro decodificado guardado \(1280x720\) en PNG: ok")
+    assert app.wait_line(r"Nadie mira la imagen: dejo de decodificar")
+    from test_video import psnr, reference, png_info
+    assert (png_info(str(snap))["width"], png_info(str(snap))["height"]) == (1280, 720)
+    ref = str(tmp_path / "ref.png")
+    best = 0.0
+    for index in range(28, 50):
+        reference(clip, index, ref)
+        best = max(best, psnr(str(snap), ref))
+    assert best >= 35.0
