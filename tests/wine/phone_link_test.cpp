@@ -2,8 +2,14 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <memory>
+
+#include "app/core/log.h"
+#include "app/core/platform.h"
 #include "app/core/settings.h"
 #include "app/link/phone_link.h"
+#include "app/link/wire_win.h"
+#include "app/video/video_pipeline.h"
 
 namespace {
 
@@ -33,21 +39,15 @@ SOCKET BindLoopback(int port) {
   return s;
 }
 
-bool ConnectAndSeeClosed(int port) {
+bool Connects(int port) {
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
   a.sin_port = htons(static_cast<u_short>(port));
-  DWORD timeout = 3000;
-  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
-  bool closed = false;
-  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-    char byte;
-    closed = recv(s, &byte, 1, 0) == 0;
-  }
+  bool connected = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
   closesocket(s);
-  return closed;
+  return connected;
 }
 
 Settings g_testSettings;
@@ -58,7 +58,7 @@ TEST(PhoneLinkListener, TakesTheFirstFreePortAndSkipsBusyOnes) {
   PhoneLink* link = NewLink();
   ASSERT_TRUE(link->Start(nullptr, nullptr, &g_testSettings, 47805));
   EXPECT_EQ(link->Port(), 47806);
-  EXPECT_TRUE(ConnectAndSeeClosed(47806)) << "connections are closed until sessions exist";
+  EXPECT_TRUE(Connects(47806));
   link->Stop();
   closesocket(busy);
 }
@@ -98,3 +98,132 @@ TEST(PhoneLinkPairing, CodeIsSixDigitsAndCanBeReplaced) {
 }
 
 }  // namespace
+
+namespace approval {
+
+// A phone that connected and said HELLO without code or token.
+struct Phone {
+  SOCKET s = INVALID_SOCKET;
+  std::mutex sendLock;
+  Phone(int port, const std::string& device) {
+    s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+    a.sin_port = htons(static_cast<u_short>(port));
+    connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    DWORD timeout = 5000;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+    SendFrame(sendLock, s, FrameType::Hello, "{\"v\":1,\"device\":\"" + device + "\"}");
+  }
+  ~Phone() { closesocket(s); }
+  bool Readable(int ms) const {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s, &set);
+    timeval t = {0, ms * 1000};
+    return select(0, &set, nullptr, nullptr, &t) > 0;
+  }
+  std::string Next(uint8_t* type) {
+    std::vector<uint8_t> payload;
+    if (!ReadFrame(s, type, &payload)) return "(closed)";
+    return std::string(payload.begin(), payload.end());
+  }
+};
+
+struct Fixture {
+  Settings* settings = new Settings;
+  VideoPipeline* video = new VideoPipeline;
+  PhoneLink* link = new PhoneLink;  // kept alive for its detached threads
+  std::wstring log;
+  explicit Fixture(int port) {
+    wchar_t dir[MAX_PATH];
+    GetTempPathW(MAX_PATH, dir);
+    settings->LoadFromFolder(std::wstring(dir) + L"orvane-approval", true);
+    log = std::wstring(dir) + L"orvane-approval.log";
+    LogOpen(log);
+    EXPECT_TRUE(link->Start(nullptr, video, settings, port));
+  }
+  bool WaitPending(size_t n) {
+    for (int i = 0; i < 100; ++i) {
+      if (link->Snapshot().pending.size() == n) return true;
+      Sleep(50);
+    }
+    return false;
+  }
+  // The log once it holds `expected` (or after 3 s without it).
+  std::string Log(const std::string& expected = "") {
+    std::string text;
+    for (int i = 0; i < 60; ++i) {
+      (void)ReadWholeFile(log, &text);
+      if (text.find(expected) != std::string::npos) break;
+      Sleep(50);
+    }
+    LogClose();
+    return text;
+  }
+};
+
+TEST(PhoneLinkApproval, OnlyTheApprovedPhoneGetsIn) {
+  Fixture f(47803);
+  Phone one(f.link->Port(), "Uno");
+  ASSERT_TRUE(f.WaitPending(1));
+  Phone two(f.link->Port(), "Dos");
+  ASSERT_TRUE(f.WaitPending(2));
+  AppState state = f.link->Snapshot();
+  EXPECT_EQ(state.pending[0].deviceName, "Uno");
+  EXPECT_EQ(state.pending[1].deviceName, "Dos");
+  f.link->Approve(state.pending[1].id);
+
+  uint8_t type = 0;
+  std::string welcome = two.Next(&type);
+  EXPECT_EQ(type, static_cast<uint8_t>(FrameType::Welcome)) << welcome;
+  EXPECT_NE(welcome.find("\"token\":\""), std::string::npos);
+  EXPECT_FALSE(one.Readable(800)) << "the other phone still waits";
+  ASSERT_TRUE(f.WaitPending(1));
+  EXPECT_EQ(f.link->Snapshot().pending[0].deviceName, "Uno");
+  EXPECT_EQ(f.settings->Phones().back().name, "Dos") << "the approved phone is linked";
+
+  // Stopping the program answers the one still waiting.
+  f.link->Stop();
+  ASSERT_TRUE(one.Readable(2000));
+  EXPECT_EQ(one.Next(&type), "{\"reason\":\"timeout\"}");
+  EXPECT_EQ(type, static_cast<uint8_t>(FrameType::Deny));
+  std::string text = f.Log("DENY (timeout) a Uno");
+  EXPECT_NE(text.find("WELCOME a Dos"), std::string::npos);
+  EXPECT_NE(text.find("DENY (timeout) a Uno"), std::string::npos);
+}
+
+TEST(PhoneLinkApproval, APhoneThatLeavesWhileWaitingGetsNoDeny) {
+  Fixture f(47804);
+  {
+    Phone leaving(f.link->Port(), "Se va");
+    ASSERT_TRUE(f.WaitPending(1));
+  }
+  EXPECT_TRUE(f.WaitPending(0));
+  f.link->Stop();
+  Sleep(400);
+  std::string text = f.Log();
+  EXPECT_EQ(text.find("DENY"), std::string::npos) << text;
+  EXPECT_NE(text.find("HELLO de Se va"), std::string::npos);
+}
+
+TEST(PhoneLinkApproval, NoMoreThanEightWaitAtOnce) {
+  Fixture f(47805);
+  std::vector<std::unique_ptr<Phone>> waiting;
+  for (int i = 0; i < 8; ++i) waiting.push_back(std::make_unique<Phone>(f.link->Port(), "p" + std::to_string(i)));
+  ASSERT_TRUE(f.WaitPending(8));
+  Phone ninth(f.link->Port(), "noveno");
+  ASSERT_TRUE(ninth.Readable(3000));
+  uint8_t type = 0;
+  EXPECT_EQ(ninth.Next(&type), "{\"reason\":\"timeout\"}");
+  EXPECT_EQ(f.link->Snapshot().pending.size(), 8u);
+  f.link->Stop();
+  for (auto& p : waiting) {
+    ASSERT_TRUE(p->Readable(2000));
+    EXPECT_EQ(p->Next(&type), "{\"reason\":\"timeout\"}");
+  }
+  f.Log();
+}
+
+}  // namespace approval
