@@ -11,6 +11,20 @@ VideoPipeline g_video;
 namespace {
 constexpr UINT kMsgNewFrame = WM_APP + 2;
 constexpr size_t kMaxInputViews = 40;
+
+HRESULT CreateOutputTexture(ID3D11Device* device, int width, int height, DXGI_FORMAT format, UINT bindFlags,
+                            ID3D11Texture2D** texture) {
+  D3D11_TEXTURE2D_DESC desc{};
+  desc.Width = static_cast<UINT>(width);
+  desc.Height = static_cast<UINT>(height);
+  desc.MipLevels = 1;
+  desc.ArraySize = 1;
+  desc.Format = format;
+  desc.SampleDesc.Count = 1;
+  desc.Usage = D3D11_USAGE_DEFAULT;
+  desc.BindFlags = bindFlags;
+  return device->CreateTexture2D(&desc, nullptr, texture);
+}
 }  // namespace
 
 bool VideoPipeline::InitGraphics() {
@@ -89,18 +103,10 @@ bool VideoPipeline::EnsureConverter(VideoConverter& c, int inputWidth, int input
     return false;
   }
 
-  D3D11_TEXTURE2D_DESC desc{};
-  desc.Width = static_cast<UINT>(outputWidth);
-  desc.Height = static_cast<UINT>(outputHeight);
-  desc.MipLevels = 1;
-  desc.ArraySize = 1;
-  desc.Format = format;
-  desc.SampleDesc.Count = 1;
-  desc.Usage = D3D11_USAGE_DEFAULT;
-  desc.BindFlags = D3D11_BIND_RENDER_TARGET | (shaderBindable ? D3D11_BIND_SHADER_RESOURCE : 0);
   D3D11_VIDEO_PROCESSOR_OUTPUT_VIEW_DESC viewDesc{};
   viewDesc.ViewDimension = D3D11_VPOV_DIMENSION_TEXTURE2D;
-  if (FAILED(device_->CreateTexture2D(&desc, nullptr, &c.outputTexture)) ||
+  UINT bind = D3D11_BIND_RENDER_TARGET | (shaderBindable ? D3D11_BIND_SHADER_RESOURCE : 0);
+  if (FAILED(CreateOutputTexture(device_.Get(), outputWidth, outputHeight, format, bind, &c.outputTexture)) ||
       FAILED(videoDevice_->CreateVideoProcessorOutputView(c.outputTexture.Get(), c.enumerator.Get(), &viewDesc,
                                                           &c.outputView))) {
     ResetConverter(c);
@@ -133,16 +139,8 @@ bool VideoPipeline::EnsureCpuOutput(VideoConverter& c, int outputWidth, int outp
     return true;
   }
   ResetConverter(c);
-  D3D11_TEXTURE2D_DESC desc{};
-  desc.Width = static_cast<UINT>(outputWidth);
-  desc.Height = static_cast<UINT>(outputHeight);
-  desc.MipLevels = 1;
-  desc.ArraySize = 1;
-  desc.Format = format;
-  desc.SampleDesc.Count = 1;
-  desc.Usage = D3D11_USAGE_DEFAULT;
-  desc.BindFlags = shaderBindable ? D3D11_BIND_SHADER_RESOURCE : 0;
-  if (FAILED(device_->CreateTexture2D(&desc, nullptr, &c.outputTexture))) {
+  if (FAILED(CreateOutputTexture(device_.Get(), outputWidth, outputHeight, format,
+                                 shaderBindable ? D3D11_BIND_SHADER_RESOURCE : 0, &c.outputTexture))) {
     ResetConverter(c);
     return false;
   }
@@ -292,14 +290,7 @@ void VideoPipeline::TakeSnapshot(const DecodedFrame& frame, const std::wstring& 
 }
 
 void VideoPipeline::Close() {
-  if (decoder_) {
-    decoder_->ProcessMessage(MFT_MESSAGE_NOTIFY_END_OF_STREAM, 0);
-    decoder_->ProcessMessage(MFT_MESSAGE_COMMAND_FLUSH, 0);
-  }
-  ReleaseDecoder();
-  ClearAllInputViews();
-  configuredWidth_ = configuredHeight_ = 0;
-  keyframeSeen_ = false;
-  previewReady_ = false;
-  // The camera block is closed with the camera feed's own code.
+  // The same as the end of a session; the camera block is closed with the
+  // camera feed's own code.
+  Teardown();
 }
