@@ -14,6 +14,7 @@
 
 #include "app_state.h"
 #include "pairing.h"
+#include "wire_format.h"
 
 class Settings;
 class VideoPipeline;
@@ -63,7 +64,7 @@ class PhoneLink {
   void Deny(SOCKET s, const char* reason, const std::string& device);
   void SendInitialRequests(SOCKET s);
   void SendQualityLocked(int resolution, int rate);
-  bool Send(SOCKET s, uint8_t type, const std::string& text);
+  bool Send(SOCKET s, FrameType type, const std::string& text);
   void Notify();
   uint64_t JoinHelloWait(SOCKET s);
   bool LeaveHelloWait(uint64_t ticket);  // true when the connection was closed to make room

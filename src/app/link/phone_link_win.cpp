@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <system_error>
 #include <thread>
 
 #include "../../common/text_win.h"
@@ -85,7 +86,13 @@ void PhoneLink::AcceptLoop(SOCKET listening) {
     char address[32] = "";
     inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
     uint64_t ticket = JoinHelloWait(s);
-    std::thread(&PhoneLink::RunSession, this, s, std::string(address), ticket).detach();
+    try {
+      std::thread(&PhoneLink::RunSession, this, s, std::string(address), ticket).detach();
+    } catch (const std::system_error&) {
+      // No thread for it: the connection cannot be served.
+      LeaveHelloWait(ticket);
+      closesocket(s);
+    }
   }
 }
 
@@ -203,7 +210,7 @@ void PhoneLink::RunSession(SOCKET s, const std::string& peer, uint64_t ticket) {
 
   std::string token =
       verdict == HelloVerdict::ApprovedByToken ? hello.token : settings_->AddLinkedPhone(hello.device);
-  Send(s, static_cast<uint8_t>(FrameType::Welcome), WelcomeText(WideToUtf8(computerName_), settings_->Id(), token));
+  Send(s, FrameType::Welcome, WelcomeText(WideToUtf8(computerName_), settings_->Id(), token));
   LogLine("WELCOME a %s", device.c_str());
   SendInitialRequests(s);
   Notify();
@@ -304,7 +311,7 @@ void PhoneLink::Stream(SOCKET s) {
           if (notDecoding) {
             notDecoding = false;
             video_->ClearKeyframeSeen();
-            Send(s, static_cast<uint8_t>(FrameType::Command), KeyframeCommand());
+            Send(s, FrameType::Command, KeyframeCommand());
             LogLine("Alguien mira la imagen: pido cuadro clave");
           }
           int64_t stamp = static_cast<int64_t>(video.timestampUs);
@@ -397,15 +404,15 @@ PhoneLink::Approval PhoneLink::WaitForApproval(SOCKET s, const std::string& devi
 }
 
 void PhoneLink::Deny(SOCKET s, const char* reason, const std::string& device) {
-  Send(s, static_cast<uint8_t>(FrameType::Deny), DenyText(reason));
+  Send(s, FrameType::Deny, DenyText(reason));
   LogLine("DENY (%s) a %s", reason, device.c_str());
   shutdown(s, SD_BOTH);
   closesocket(s);
   CoUninitialize();
 }
 
-bool PhoneLink::Send(SOCKET s, uint8_t type, const std::string& text) {
-  return SendFrame(sendLock_, s, static_cast<FrameType>(type), text);
+bool PhoneLink::Send(SOCKET s, FrameType type, const std::string& text) {
+  return SendFrame(sendLock_, s, type, text);
 }
 
 void PhoneLink::Notify() {
@@ -469,7 +476,7 @@ void PhoneLink::Approve(int32_t requestId) {
 }
 
 void PhoneLink::SendQualityLocked(int resolution, int rate) {
-  Send(activeSocket_, static_cast<uint8_t>(FrameType::Command), QualityCommand(resolution, rate));
+  Send(activeSocket_, FrameType::Command, QualityCommand(resolution, rate));
   live_.requestedResolution = resolution;
   live_.requestedRate = rate;
   qualityRequestMs_ = GetTickCount64();
@@ -491,10 +498,10 @@ void PhoneLink::RequestPause(bool paused) {
   if (activeSocket_ == INVALID_SOCKET) return;
   pausedByPc_ = paused;
   if (paused) {
-    Send(activeSocket_, static_cast<uint8_t>(FrameType::Command), PauseCommand());
+    Send(activeSocket_, FrameType::Command, PauseCommand());
   } else {
-    Send(activeSocket_, static_cast<uint8_t>(FrameType::Command), ResumeCommand());
-    Send(activeSocket_, static_cast<uint8_t>(FrameType::Command), KeyframeCommand());
+    Send(activeSocket_, FrameType::Command, ResumeCommand());
+    Send(activeSocket_, FrameType::Command, KeyframeCommand());
   }
 }
 
@@ -503,7 +510,7 @@ void PhoneLink::RequestFocus(int mode, float value) {
   value = std::clamp(value, 0.0f, 1.0f);
   std::lock_guard lock(stateLock_);
   if (activeSocket_ == INVALID_SOCKET) return;
-  Send(activeSocket_, static_cast<uint8_t>(FrameType::Command), FocusCommand(mode, value));
+  Send(activeSocket_, FrameType::Command, FocusCommand(mode, value));
   live_.focusMode = mode;
   live_.focusValue = value;
   focusCommandMs_ = GetTickCount64();
@@ -514,7 +521,7 @@ void PhoneLink::RequestBlur(float value, bool save) {
   {
     std::lock_guard lock(stateLock_);
     if (activeSocket_ == INVALID_SOCKET) return;
-    Send(activeSocket_, static_cast<uint8_t>(FrameType::Command), BlurCommand(value));
+    Send(activeSocket_, FrameType::Command, BlurCommand(value));
     live_.blurValue = value;
     blurCommandMs_ = GetTickCount64();
   }
@@ -529,7 +536,7 @@ void PhoneLink::SendInitialRequests(SOCKET s) {
   }
   float blur = settings_->Blur();
   if (blur >= 0) {
-    Send(s, static_cast<uint8_t>(FrameType::Command), SavedBlurCommand(blur));
+    Send(s, FrameType::Command, SavedBlurCommand(blur));
     std::lock_guard lock(stateLock_);
     live_.blurValue = blur;
     blurCommandMs_ = GetTickCount64();
