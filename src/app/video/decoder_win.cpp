@@ -297,16 +297,8 @@ void VideoPipeline::HandleOutput(IMFSample* sample) {
     }
   } else {
     if (HasVideoProcessing() && !uploadTexture_ && !uploadFailed_) {
-      D3D11_TEXTURE2D_DESC desc{};
-      desc.Width = codedWidth_;
-      desc.Height = codedHeight_;
-      desc.MipLevels = 1;
-      desc.ArraySize = 1;
-      desc.Format = DXGI_FORMAT_NV12;
-      desc.SampleDesc.Count = 1;
-      desc.Usage = D3D11_USAGE_DEFAULT;
-      desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
-      HRESULT hr = device_->CreateTexture2D(&desc, nullptr, &uploadTexture_);
+      HRESULT hr = CreateVideoTexture(device_.Get(), static_cast<int>(codedWidth_), static_cast<int>(codedHeight_),
+                                      DXGI_FORMAT_NV12, D3D11_BIND_SHADER_RESOURCE, &uploadTexture_);
       if (FAILED(hr)) {
         uploadFailed_ = true;
         LogLine("No se pudo crear la textura NV12 (0x%08x): convierto la imagen por CPU", static_cast<unsigned>(hr));

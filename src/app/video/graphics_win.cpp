@@ -11,8 +11,9 @@ VideoPipeline g_video;
 namespace {
 constexpr UINT kMsgNewFrame = WM_APP + 2;
 constexpr size_t kMaxInputViews = 40;
+}  // namespace
 
-HRESULT CreateOutputTexture(ID3D11Device* device, int width, int height, DXGI_FORMAT format, UINT bindFlags,
+HRESULT CreateVideoTexture(ID3D11Device* device, int width, int height, DXGI_FORMAT format, UINT bindFlags,
                             ID3D11Texture2D** texture) {
   D3D11_TEXTURE2D_DESC desc{};
   desc.Width = static_cast<UINT>(width);
@@ -25,7 +26,6 @@ HRESULT CreateOutputTexture(ID3D11Device* device, int width, int height, DXGI_FO
   desc.BindFlags = bindFlags;
   return device->CreateTexture2D(&desc, nullptr, texture);
 }
-}  // namespace
 
 bool VideoPipeline::InitGraphics() {
   videoContext1_.Reset();
@@ -106,7 +106,7 @@ bool VideoPipeline::EnsureConverter(VideoConverter& c, int inputWidth, int input
   D3D11_VIDEO_PROCESSOR_OUTPUT_VIEW_DESC viewDesc{};
   viewDesc.ViewDimension = D3D11_VPOV_DIMENSION_TEXTURE2D;
   UINT bind = D3D11_BIND_RENDER_TARGET | (shaderBindable ? D3D11_BIND_SHADER_RESOURCE : 0);
-  if (FAILED(CreateOutputTexture(device_.Get(), outputWidth, outputHeight, format, bind, &c.outputTexture)) ||
+  if (FAILED(CreateVideoTexture(device_.Get(), outputWidth, outputHeight, format, bind, &c.outputTexture)) ||
       FAILED(videoDevice_->CreateVideoProcessorOutputView(c.outputTexture.Get(), c.enumerator.Get(), &viewDesc,
                                                           &c.outputView))) {
     ResetConverter(c);
@@ -139,7 +139,7 @@ bool VideoPipeline::EnsureCpuOutput(VideoConverter& c, int outputWidth, int outp
     return true;
   }
   ResetConverter(c);
-  if (FAILED(CreateOutputTexture(device_.Get(), outputWidth, outputHeight, format,
+  if (FAILED(CreateVideoTexture(device_.Get(), outputWidth, outputHeight, format,
                                  shaderBindable ? D3D11_BIND_SHADER_RESOURCE : 0, &c.outputTexture))) {
     ResetConverter(c);
     return false;

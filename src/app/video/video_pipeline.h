@@ -160,5 +160,9 @@ class VideoPipeline {
 
 extern VideoPipeline g_video;
 
+// A one-level texture of default usage on the pipeline's device.
+HRESULT CreateVideoTexture(ID3D11Device* device, int width, int height, DXGI_FORMAT format, UINT bindFlags,
+                           ID3D11Texture2D** texture);
+
 // Saves 32-bit BGRA pixels as a PNG file through WIC (COM must be up).
 bool SavePng(const std::wstring& path, const uint8_t* pixels, int width, int height, int stride);
