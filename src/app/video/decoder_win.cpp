@@ -5,7 +5,7 @@
 #include <mferror.h>
 #include <wmcodecdsp.h>
 
-#include <memory>
+#include <optional>
 
 #include "../core/log.h"
 #include "../core/platform.h"
@@ -287,7 +287,7 @@ void VideoPipeline::HandleOutput(IMFSample* sample) {
   frame.timestampUs = sampleTime / 10;
   ComPtr<ID3D11Texture2D> texture;
   Nv12Image cpu;
-  std::unique_ptr<LockedBuffer> locked;
+  std::optional<LockedBuffer> locked;
 
   ComPtr<IMFDXGIBuffer> dxgi;
   if (hardware_ && SUCCEEDED(buffer.As(&dxgi))) {
@@ -304,7 +304,7 @@ void VideoPipeline::HandleOutput(IMFSample* sample) {
         LogLine("No se pudo crear la textura NV12 (0x%08x): convierto la imagen por CPU", static_cast<unsigned>(hr));
       }
     }
-    locked = std::make_unique<LockedBuffer>(buffer.Get());
+    locked.emplace(buffer.Get());
     if (locked->data()) {
       UINT pitch = locked->is2d() ? static_cast<UINT>(locked->pitch()) : codedWidth_;
       bool whole = locked->is2d() || locked->length() >= codedWidth_ * codedHeight_ * 3 / 2;

@@ -249,12 +249,10 @@ void VideoPipeline::TakeSnapshot(const DecodedFrame& frame, const std::wstring& 
   int width = static_cast<int>(displayWidth_), height = static_cast<int>(displayHeight_);
   std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4);
   if (frame.cpu) {
-    if (!ConvertNv12ToBgra(*frame.cpu, pixels.data(), width * 4, width, height, false, mirror_,
-                           &snapshotConverter_.scratch)) {
-      snapshotConverter_.scratch = CpuScratch{};
-      return;
-    }
-    snapshotConverter_.scratch = CpuScratch{};
+    bool converted = ConvertNv12ToBgra(*frame.cpu, pixels.data(), width * 4, width, height, false, mirror_,
+                                       &snapshotConverter_.scratch);
+    snapshotConverter_.scratch = CpuScratch{};  // only needed for this one picture
+    if (!converted) return;
   } else {
     bool ok = EnsureConverter(snapshotConverter_, static_cast<int>(codedWidth_), static_cast<int>(codedHeight_),
                               width, height, DXGI_FORMAT_B8G8R8A8_UNORM, false) &&
