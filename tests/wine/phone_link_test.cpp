@@ -10,6 +10,7 @@
 #include "app/link/phone_link.h"
 #include "app/link/wire_win.h"
 #include "app/video/video_pipeline.h"
+#include "clips.h"
 
 namespace {
 
@@ -227,3 +228,114 @@ TEST(PhoneLinkApproval, NoMoreThanEightWaitAtOnce) {
 }
 
 }  // namespace approval
+
+namespace approval {
+
+// Half a frame while waiting for the user holds no thread: the rest must
+// follow within 2 s, and Stop does not wait for it at all.
+TEST(PhoneLinkApproval, APartFrameEndsTheWaitAfterTwoSeconds) {
+  Fixture f(47806);
+  Phone dripping(f.link->Port(), "Gotea");
+  ASSERT_TRUE(f.WaitPending(1));
+  const uint8_t part[] = {0, 0, 0, 20, static_cast<uint8_t>(FrameType::Status), '{'};
+  send(dripping.s, reinterpret_cast<const char*>(part), sizeof part, 0);
+  ULONGLONG t0 = GetTickCount64();
+  ASSERT_TRUE(dripping.Readable(4000));
+  uint8_t type = 0;
+  EXPECT_EQ(dripping.Next(&type), "(closed)") << "dropped as if it had left: no DENY";
+  ULONGLONG waited = GetTickCount64() - t0;
+  EXPECT_GE(waited, 1800u);
+  EXPECT_LE(waited, 3000u);
+  EXPECT_TRUE(f.WaitPending(0));
+
+  // A frame too big for a phone that is not let in yet ends it at once.
+  Phone big(f.link->Port(), "Grande");
+  ASSERT_TRUE(f.WaitPending(1));
+  const uint8_t huge[] = {0, 0x40, 0, 0, static_cast<uint8_t>(FrameType::Status)};
+  send(big.s, reinterpret_cast<const char*>(huge), sizeof huge, 0);
+  ASSERT_TRUE(big.Readable(1000));
+  EXPECT_EQ(big.Next(&type), "(closed)");
+
+  Phone stuck(f.link->Port(), "Trabado");
+  ASSERT_TRUE(f.WaitPending(1));
+  send(stuck.s, reinterpret_cast<const char*>(part), sizeof part, 0);
+  Sleep(500);
+  t0 = GetTickCount64();
+  f.link->Stop();
+  ASSERT_TRUE(stuck.Readable(1500));
+  EXPECT_LE(GetTickCount64() - t0, 400u) << "Stop ends the wait within 300 ms";
+  EXPECT_EQ(stuck.Next(&type), "{\"reason\":\"timeout\"}");
+  EXPECT_TRUE(f.link->WaitForThreads(2000));
+  std::string text = f.Log("DENY (timeout) a Trabado");
+  EXPECT_EQ(text.find("DENY (timeout) a Gotea"), std::string::npos) << text;
+}
+
+}  // namespace approval
+
+namespace handover {
+
+// A linked phone that streams the 720p clip: HELLO with its token, CONFIG
+// and the first units, all at once.
+SOCKET StreamingPhone(int port, const std::string& token, const Clip& clip, size_t units) {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+  a.sin_port = htons(static_cast<u_short>(port));
+  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    closesocket(s);
+    return INVALID_SOCKET;
+  }
+  DWORD timeout = 5000;
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+  std::mutex lock;
+  SendFrame(lock, s, FrameType::Hello, "{\"v\":1,\"device\":\"Vuelve\",\"token\":\"" + token + "\"}");
+  SendFrame(lock, s, FrameType::Config, "{\"codec\":\"h264\",\"width\":1280,\"height\":720,\"fps\":30}");
+  for (size_t i = 0; i < units; ++i) {
+    const AccessUnit& u = clip.units[i];
+    std::vector<uint8_t> payload =
+        EncodeVideoPayload(static_cast<uint64_t>(i) * 33333, u.keyframe, clip.bytes.data() + u.offset, u.size);
+    SendFrame(lock, s, FrameType::Video, payload.data(), payload.size());
+  }
+  return s;
+}
+
+// Right after "Desconectar" the phone comes straight back. The session that
+// ends and the one that starts must never share the decoder.
+TEST(PhoneLinkHandOver, APhoneThatComesBackAtOnceAlwaysGetsVideo) {
+  Clip clip = LoadClip("clip-720p30.h264");
+  ASSERT_GE(clip.units.size(), 30u);
+  auto* video = new VideoPipeline;
+  ASSERT_TRUE(video->InitGraphics());
+  video->SetPreviewTarget(320, 180, true);  // somebody watches
+  auto* settings = new Settings;
+  wchar_t dir[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  settings->LoadFromFolder(std::wstring(dir) + L"orvane-handover", true);
+  std::string token = settings->AddLinkedPhone("Vuelve");
+  auto* link = new PhoneLink;
+  ASSERT_TRUE(link->Start(nullptr, video, settings, 47807));
+
+  for (int round = 0; round < 12; ++round) {
+    unsigned long long before = video->DecodedFrames();
+    SOCKET s = StreamingPhone(link->Port(), token, clip, 25);
+    ASSERT_NE(s, INVALID_SOCKET);
+    uint8_t type = 0;
+    std::vector<uint8_t> payload;
+    ASSERT_TRUE(ReadFrame(s, &type, &payload)) << "round " << round;
+    ASSERT_EQ(type, static_cast<uint8_t>(FrameType::Welcome))
+        << "round " << round << ": " << std::string(payload.begin(), payload.end());
+    for (int i = 0; i < 100 && video->DecodedFrames() < before + 15; ++i) Sleep(20);
+    EXPECT_GE(video->DecodedFrames(), before + 15) << "round " << round << " got no video";
+    link->Disconnect();
+    // The phone sees the end and reconnects at once.
+    while (ReadFrame(s, &type, &payload)) {
+    }
+    closesocket(s);
+  }
+  link->Stop();
+  EXPECT_TRUE(link->WaitForThreads(2000));
+  video->Close();
+}
+
+}  // namespace handover

@@ -2,14 +2,10 @@
 #include <windows.h>
 #include <mfapi.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
-
-#include "annexb.h"
 #include "app/core/log.h"
 #include "app/core/platform.h"
 #include "app/video/video_pipeline.h"
+#include "clips.h"
 
 namespace {
 
@@ -21,25 +17,6 @@ class MediaFoundation : public ::testing::Environment {
   }
 };
 const auto* const kMf = ::testing::AddGlobalTestEnvironment(new MediaFoundation);
-
-struct Clip {
-  std::vector<uint8_t> bytes;
-  std::vector<AccessUnit> units;
-};
-
-// The clips tools/make-clips wrote; ctest passes their Linux folder.
-Clip LoadClip(const char* name) {
-  const char* folder = std::getenv("ORVANE_CLIPS");
-  std::string path = std::string("Z:") + (folder ? folder : "/work/main/build/clips") + "/" + name;
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  std::ifstream in(path, std::ios::binary);
-  Clip clip;
-  clip.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  clip.units = SplitAccessUnits(clip.bytes.data(), clip.bytes.size());
-  return clip;
-}
 
 void Feed(VideoPipeline& v, const Clip& c, size_t from, size_t to, bool show = true) {
   for (size_t i = from; i < to; ++i) {

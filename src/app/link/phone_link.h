@@ -30,6 +30,9 @@ class PhoneLink {
   [[nodiscard]] bool Start(HWND window, VideoPipeline* video, Settings* settings, int firstPort);
   void Stop();
   void Disconnect();
+  // Shutdown: waits up to ms for every thread of the link (accept, session,
+  // approval) to end. False when one is still running after that.
+  [[nodiscard]] bool WaitForThreads(unsigned ms);
   AppState Snapshot();
 
   // Pairing.
@@ -58,7 +61,10 @@ class PhoneLink {
   };
 
   void AcceptLoop(SOCKET listening);
+  void SessionThread(SOCKET s, const std::string& peer, uint64_t ticket);
   void RunSession(SOCKET s, const std::string& peer, uint64_t ticket);
+  void EndSession(SOCKET s, const std::string& device);
+  bool ReadWaitingFrame(SOCKET s, uint8_t* type, std::vector<uint8_t>* payload, bool* stopped);
   void Stream(SOCKET s);
   Approval WaitForApproval(SOCKET s, const std::string& device);
   void Deny(SOCKET s, const char* reason, const std::string& device);
@@ -66,6 +72,8 @@ class PhoneLink {
   void SendQualityLocked(int resolution, int rate);
   bool Send(SOCKET s, FrameType type, const std::string& text);
   void Notify();
+  void ThreadStarted();
+  void ThreadEnded();
   uint64_t JoinHelloWait(SOCKET s);
   bool LeaveHelloWait(uint64_t ticket);  // true when the connection was closed to make room
   void RegisterService();
@@ -91,6 +99,10 @@ class PhoneLink {
   std::vector<int32_t> approvedIds_;
   int32_t nextRequestId_ = 0;
   SOCKET activeSocket_ = INVALID_SOCKET;
+  // The active session has stopped streaming and is tearing the video
+  // down; it frees the slot (and signals slotFreed_) once it is done.
+  bool activeEnding_ = false;
+  std::condition_variable slotFreed_;
   std::mutex sendLock_;
   AppState live_;
   std::atomic<bool> pausedByPc_{false};
@@ -103,6 +115,11 @@ class PhoneLink {
   std::deque<HelloWaiter> waitingForHello_;
   uint64_t nextTicket_ = 1;
   bool floodLogged_ = false;
+
+  // Threads that still use the link or the video pipeline.
+  std::mutex threadsLock_;
+  std::condition_variable threadsDone_;
+  int threads_ = 0;
 
   PDNS_SERVICE_INSTANCE mdnsInstance_ = nullptr;
   DNS_SERVICE_CANCEL mdnsCancel_{};

@@ -24,6 +24,10 @@ namespace {
 constexpr int kDefaultPort = 47800;
 constexpr int kLastPort = 47809;
 constexpr UINT kMsgStateChanged = WM_APP + 1;
+// How long a phone that comes back waits for its ended session's teardown.
+constexpr auto kEndingSessionWait = std::chrono::seconds(3);
+// While the user decides, a phone's frames must each arrive whole this fast.
+constexpr int64_t kWaitingFrameUs = 2000000;
 
 void SetReceiveTimeout(SOCKET s, DWORD ms) {
   setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
@@ -67,7 +71,17 @@ bool PhoneLink::Start(HWND window, VideoPipeline* video, Settings* settings, int
   listenSocket_ = s;
   port_ = bound;
   running_ = true;
-  std::thread(&PhoneLink::AcceptLoop, this, s).detach();
+  ThreadStarted();
+  try {
+    std::thread(&PhoneLink::AcceptLoop, this, s).detach();
+  } catch (const std::system_error&) {
+    ThreadEnded();
+    running_ = false;
+    closesocket(s);
+    listenSocket_ = INVALID_SOCKET;
+    port_ = 0;
+    return false;
+  }
   RegisterService();
   LogLine("Escuchando en %s:%d (PC %s)", localAddress_.c_str(), port_, WideToUtf8(computerName_).c_str());
   return true;
@@ -79,29 +93,53 @@ void PhoneLink::AcceptLoop(SOCKET listening) {
     int length = sizeof peer;
     SOCKET s = accept(listening, reinterpret_cast<sockaddr*>(&peer), &length);
     if (s == INVALID_SOCKET) {
-      if (!running_) return;
+      if (!running_) break;
       Sleep(50);
       continue;
     }
     char address[32] = "";
     inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
     uint64_t ticket = JoinHelloWait(s);
+    if (ticket == 0) {  // stopping
+      closesocket(s);
+      break;
+    }
+    ThreadStarted();
     try {
-      std::thread(&PhoneLink::RunSession, this, s, std::string(address), ticket).detach();
+      std::thread(&PhoneLink::SessionThread, this, s, std::string(address), ticket).detach();
     } catch (const std::system_error&) {
       // No thread for it: the connection cannot be served.
+      ThreadEnded();
       LeaveHelloWait(ticket);
       closesocket(s);
     }
   }
+  ThreadEnded();
+}
+
+void PhoneLink::ThreadStarted() {
+  std::lock_guard lock(threadsLock_);
+  ++threads_;
+}
+
+void PhoneLink::ThreadEnded() {
+  std::lock_guard lock(threadsLock_);
+  if (--threads_ == 0) threadsDone_.notify_all();
+}
+
+bool PhoneLink::WaitForThreads(unsigned ms) {
+  std::unique_lock lock(threadsLock_);
+  return threadsDone_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return threads_ == 0; });
 }
 
 // A phone says HELLO right away; whoever opens connections and says nothing
 // must not be able to tie up threads and memory. Beyond the limit, the
 // connection that has waited longest is closed, so a real phone that
 // speaks at once always gets through.
+// 0 once Stop has run: Stop closes every connection it finds waiting here.
 uint64_t PhoneLink::JoinHelloWait(SOCKET s) {
   std::lock_guard lock(helloLock_);
+  if (!running_) return 0;
   if (waitingForHello_.size() >= kMaxWaitingForHello) {
     shutdown(waitingForHello_.front().socket, SD_BOTH);
     waitingForHello_.pop_front();
@@ -124,6 +162,11 @@ bool PhoneLink::LeaveHelloWait(uint64_t ticket) {
   if (it == waitingForHello_.end()) return true;
   waitingForHello_.erase(it);
   return false;
+}
+
+void PhoneLink::SessionThread(SOCKET s, const std::string& peer, uint64_t ticket) {
+  RunSession(s, peer, ticket);
+  ThreadEnded();  // the last touch of the link: shutdown may go on from here
 }
 
 void PhoneLink::RunSession(SOCKET s, const std::string& peer, uint64_t ticket) {
@@ -195,7 +238,12 @@ void PhoneLink::RunSession(SOCKET s, const std::string& peer, uint64_t ticket) {
 
   bool busy;
   {
-    std::lock_guard lock(stateLock_);
+    std::unique_lock lock(stateLock_);
+    // A phone that comes back right after its session ended (after
+    // "Desconectar", say) waits for that session to let the video go
+    // rather than being told it is busy.
+    slotFreed_.wait_for(lock, kEndingSessionWait,
+                        [this] { return activeSocket_ == INVALID_SOCKET || !activeEnding_ || !running_; });
     if (activeSocket_ == INVALID_SOCKET) {
       activeSocket_ = s;
       ResetForActivation(&live_, hello.device, hello.model);
@@ -210,19 +258,45 @@ void PhoneLink::RunSession(SOCKET s, const std::string& peer, uint64_t ticket) {
 
   std::string token =
       verdict == HelloVerdict::ApprovedByToken ? hello.token : settings_->AddLinkedPhone(hello.device);
+  if (token.empty()) {
+    // No random bytes for a token: a guessable one would let anybody in.
+    LogLine("No se pudo generar un token para %s: no se vincula", device.c_str());
+    {
+      std::lock_guard lock(stateLock_);
+      activeSocket_ = INVALID_SOCKET;
+      activeEnding_ = false;
+      live_.connected = false;
+    }
+    slotFreed_.notify_all();
+    shutdown(s, SD_BOTH);
+    closesocket(s);
+    CoUninitialize();
+    return;
+  }
   Send(s, FrameType::Welcome, WelcomeText(WideToUtf8(computerName_), settings_->Id(), token));
   LogLine("WELCOME a %s", device.c_str());
   SendInitialRequests(s);
   Notify();
 
   Stream(s);
+  EndSession(s, device);
+}
 
+void PhoneLink::EndSession(SOCKET s, const std::string& device) {
+  {
+    std::lock_guard lock(stateLock_);
+    activeEnding_ = true;
+    live_.connected = false;
+  }
+  // The slot stays taken until the decoder is gone, so the next session
+  // never finds this one still using the pipeline.
+  video_->Teardown();
   {
     std::lock_guard lock(stateLock_);
     activeSocket_ = INVALID_SOCKET;
-    live_.connected = false;
+    activeEnding_ = false;
   }
-  video_->Teardown();
+  slotFreed_.notify_all();
   NewPairingCode();
   shutdown(s, SD_BOTH);
   closesocket(s);
@@ -371,8 +445,10 @@ PhoneLink::Approval PhoneLink::WaitForApproval(SOCKET s, const std::string& devi
   while (running_ && GetTickCount64() < deadline) {
     {
       std::unique_lock lock(stateLock_);
-      approvals_.wait_for(lock, std::chrono::milliseconds(300));
-      auto it = std::find(approvedIds_.begin(), approvedIds_.end(), id);
+      auto approved = [&] { return std::find(approvedIds_.begin(), approvedIds_.end(), id); };
+      approvals_.wait_for(lock, std::chrono::milliseconds(300),
+                          [&] { return !running_ || approved() != approvedIds_.end(); });
+      auto it = approved();
       if (it != approvedIds_.end()) {
         approvedIds_.erase(it);
         result = Approval::Approved;
@@ -384,7 +460,11 @@ PhoneLink::Approval PhoneLink::WaitForApproval(SOCKET s, const std::string& devi
     FD_SET(s, &readable);
     timeval now = {0, 0};
     if (select(0, &readable, nullptr, nullptr, &now) > 0) {
-      if (!ReadFrame(s, &type, &payload)) {
+      // Only small frames, each whole within 2 s: a peer that sends half a
+      // frame or drips bytes must not hold this place past its limits.
+      bool stopped = false;
+      if (!ReadFrameWithin(s, &type, &payload, kMaxHelloLength, kWaitingFrameUs, running_, &stopped)) {
+        if (stopped) break;
         result = Approval::Left;
         break;
       }
@@ -426,14 +506,26 @@ void PhoneLink::Stop() {
     closesocket(listenSocket_);
     listenSocket_ = INVALID_SOCKET;
   }
+  {
+    // Connections still silent would hold their threads for up to 10 s.
+    std::lock_guard lock(helloLock_);
+    for (const HelloWaiter& w : waitingForHello_) shutdown(w.socket, SD_BOTH);
+  }
   std::lock_guard lock(stateLock_);
-  if (activeSocket_ != INVALID_SOCKET) shutdown(activeSocket_, SD_BOTH);
+  if (activeSocket_ != INVALID_SOCKET) {
+    shutdown(activeSocket_, SD_BOTH);
+    activeEnding_ = true;
+  }
   approvals_.notify_all();
+  slotFreed_.notify_all();
 }
 
 void PhoneLink::Disconnect() {
   std::lock_guard lock(stateLock_);
-  if (activeSocket_ != INVALID_SOCKET) shutdown(activeSocket_, SD_BOTH);
+  if (activeSocket_ != INVALID_SOCKET) {
+    shutdown(activeSocket_, SD_BOTH);
+    activeEnding_ = true;
+  }
 }
 
 AppState PhoneLink::Snapshot() {

@@ -1,5 +1,9 @@
 #include "wire_win.h"
 
+#include <algorithm>
+
+#include "../core/platform.h"
+
 bool SendFrame(std::mutex& sendLock, SOCKET s, FrameType type, const void* payload, size_t length) {
   std::vector<uint8_t> frame = EncodeFrame(static_cast<uint8_t>(type), payload, length);
   std::lock_guard lock(sendLock);
@@ -30,6 +34,37 @@ bool ReadExact(SOCKET s, void* buffer, size_t n) {
 
 bool ReadFrame(SOCKET s, uint8_t* type, std::vector<uint8_t>* payload, uint32_t maxLength) {
   return ReadFrameWith([s](void* buffer, size_t n) { return ReadExact(s, buffer, n); }, type, payload, maxLength);
+}
+
+bool ReadFrameWithin(SOCKET s, uint8_t* type, std::vector<uint8_t>* payload, uint32_t maxLength, int64_t timeoutUs,
+                     const std::atomic<bool>& keepGoing, bool* stopped) {
+  *stopped = false;
+  const int64_t deadline = MicrosecondsNow() + timeoutUs;
+  auto readWithin = [&](void* buffer, size_t n) {
+    auto* p = static_cast<char*>(buffer);
+    while (n > 0) {
+      if (!keepGoing) {
+        *stopped = true;
+        return false;
+      }
+      int64_t left = deadline - MicrosecondsNow();
+      if (left <= 0) return false;
+      fd_set readable;
+      FD_ZERO(&readable);
+      FD_SET(s, &readable);
+      timeval wait = {0, static_cast<long>(std::min<int64_t>(left, 100000))};
+      int ready = select(0, &readable, nullptr, nullptr, &wait);
+      if (ready < 0) return false;
+      if (ready == 0) continue;
+      // Readable: recv hands over what has arrived without blocking.
+      int got = recv(s, p, static_cast<int>(std::min<size_t>(n, 0x40000000)), 0);
+      if (got <= 0) return false;
+      p += got;
+      n -= static_cast<size_t>(got);
+    }
+    return true;
+  };
+  return ReadFrameWith(readWithin, type, payload, maxLength);
 }
 
 bool NextVideoFrameBuffered(SOCKET s) {

@@ -2,6 +2,7 @@
 // The framing over Winsock.
 #include <winsock2.h>
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string_view>
@@ -15,5 +16,10 @@ bool SendFrame(std::mutex& sendLock, SOCKET s, FrameType type, const void* paylo
 bool SendFrame(std::mutex& sendLock, SOCKET s, FrameType type, std::string_view text);
 bool ReadExact(SOCKET s, void* buffer, size_t n);
 bool ReadFrame(SOCKET s, uint8_t* type, std::vector<uint8_t>* payload, uint32_t maxLength = kMaxFrameLength);
+// Reads one frame that must arrive whole within timeoutUs of the call,
+// looking at keepGoing at least every 100 ms. On false, *stopped tells
+// whether keepGoing turned false (rather than a bad, slow or cut frame).
+bool ReadFrameWithin(SOCKET s, uint8_t* type, std::vector<uint8_t>* payload, uint32_t maxLength, int64_t timeoutUs,
+                     const std::atomic<bool>& keepGoing, bool* stopped);
 // A complete Video frame already waits in the receive buffer; nothing is read.
 bool NextVideoFrameBuffered(SOCKET s);
