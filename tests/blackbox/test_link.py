@@ -220,9 +220,11 @@ def test_oversized_hello_ends_the_connection(clean_settings, tmp_path):
     assert app.wait_line(r"Conexión de 127\.0\.0\.1 sin HELLO: se cierra")
 
 
-def test_snapshot_option_saves_a_picture_of_the_phone(clean_settings, tmp_path, clip_dir):
+@pytest.mark.parametrize("mirror", [False, True])
+def test_snapshot_option_saves_a_picture_of_the_phone(clean_settings, tmp_path, clip_dir, mirror):
     snap = tmp_path / "cuadro.png"
-    app = Running(tmp_path, "--codigo", CODE, "--guardar-cuadro", orvane.windows_path(snap))
+    app = Running(tmp_path, "--codigo", CODE, "--guardar-cuadro", orvane.windows_path(snap),
+                  *(["--espejo"] if mirror else []))
     clip = os.path.join(clip_dir, "clip-720p30.h264")
     code, _, _ = sim(app.port, "--code", CODE, "--clip", clip, "--seconds", "3")
     assert code == 0
@@ -231,8 +233,39 @@ def test_snapshot_option_saves_a_picture_of_the_phone(clean_settings, tmp_path, 
     from test_video import psnr, reference, png_info
     assert (png_info(str(snap))["width"], png_info(str(snap))["height"]) == (1280, 720)
     ref = str(tmp_path / "ref.png")
-    best = 0.0
+    flip = ",hflip" if mirror else ""
+    best, at = 0.0, 0
     for index in range(28, 50):
-        reference(clip, index, ref)
-        best = max(best, psnr(str(snap), ref))
+        reference(clip, index, ref, flip)
+        value = psnr(str(snap), ref)
+        if value > best:
+            best, at = value, index
     assert best >= 35.0
+    # The same picture the other way round is clearly worse.
+    reference(clip, at, ref, "" if mirror else ",hflip")
+    assert psnr(str(snap), ref) < best - 3.0
+
+
+def test_shutdown_with_a_phone_streaming_and_one_waiting_ends_promptly(clean_settings, tmp_path, clip_dir):
+    # At 4 pictures a second the snapshot stays pending, so the session is
+    # still decoding when the program ends.
+    snap = tmp_path / "cuadro.png"
+    app = Running(tmp_path, "--codigo", CODE, "--guardar-cuadro", orvane.windows_path(snap), seconds=7)
+    streaming = subprocess.Popen([SIM, "--port", str(app.port), "--code", CODE, "--fps", "4", "--width", "1920",
+                                  "--height", "1080", "--clip", os.path.join(clip_dir, "clip-1080p30.h264"),
+                                  "--seconds", "30"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    assert app.wait_line(r"WELCOME a iPhone de prueba")
+    waiting = raw_client(app.port)
+    waiting.send(1, json.dumps({"v": 1, "device": "Espera"}))
+    waiting.conn.settimeout(20)
+    kind, payload = waiting.read()
+    denied = time.monotonic()
+    assert (kind, payload) == (3, b'{"reason":"timeout"}')
+    assert app.proc.wait(timeout=10) == 0
+    assert time.monotonic() - denied < 3.0
+    assert streaming.wait(timeout=10) == 5, "the PC ended the stream"
+    assert not snap.exists(), "the program ended while still decoding for the snapshot"
+    log = app.log()
+    # Both sessions were over before the log closed.
+    assert "DENY (timeout) a Espera" in log
+    assert "Se desconectó iPhone de prueba" in log

@@ -105,16 +105,22 @@ void CreateWindows() {
   g_video.SetTargetWindow(g_app.mainWindow);
 }
 
-void Shutdown() {
+// False when a thread of the link is still running; the caller must then
+// end the process without running the static destructors under it.
+bool Shutdown() {
   g_link.Stop();
-  Sleep(100);
+  // Session threads decode, save snapshots and tear the decoder down on
+  // their own; the pipeline is only closed once none of them is left.
+  bool threadsEnded = g_link.WaitForThreads(2000);
+  if (!threadsEnded) LogLine("Un hilo de la conexión sigue ocupado tras 2 s: salgo sin cerrar el video");
   RemoveVirtualCamera();
-  g_video.Close();
+  if (threadsEnded) g_video.Close();
   MFShutdown();
   WSACleanup();
   if (g_app.instanceMutex) CloseHandle(g_app.instanceMutex);
   LogClose();
   g_app.dxgiDevice.Reset();
+  return threadsEnded;
 }
 
 }  // namespace
@@ -157,6 +163,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     return 1;
   }
   g_video.SetD2dLock(g_app.d2dMultithread.Get());
+  if (g_options.espejo) g_video.SetMirror(true);
   if (FAILED(g_video.Device()->QueryInterface(IID_PPV_ARGS(&g_app.dxgiDevice))) ||
       FAILED(g_app.d2dFactory->CreateDevice(g_app.dxgiDevice.Get(), &g_app.d2dDevice))) {
     return 1;
@@ -190,6 +197,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     DispatchMessageW(&msg);
   }
 
-  Shutdown();
+  if (!Shutdown()) TerminateProcess(GetCurrentProcess(), 0);
   return 0;
 }
