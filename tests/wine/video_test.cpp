@@ -114,11 +114,18 @@ TEST_F(Video, OnlyAChangedConfigRecreatesTheDecoder) {
   unsigned long long before = video.DecodedFrames();
   Feed(video, clip720, 5, 14);
   EXPECT_EQ(video.DecodedFrames(), before);
-  std::string text = ReadLog(log);
+  LogClose();
+  std::string text;
+  (void)ReadWholeFile(log, &text);
   EXPECT_EQ(Count(text, "Decodificador listo 1280x720@60 (software)"), 1u) << text;
   EXPECT_EQ(Count(text, "Decodificador listo 1280x720@30 (software)"), 1u) << text;
   EXPECT_EQ(Count(text, "Decodificador listo"), 2u);
-  EXPECT_EQ(Count(text, "Conversión de la imagen por CPU"), 2u);
+  // The way pictures are converted is decided, and said, at each decoder's
+  // first picture.
+  EXPECT_EQ(Count(text, "Conversión de la imagen por CPU"), 1u) << text;
+  LogOpen(log);
+  Feed(video, clip720, 15, 20);
+  EXPECT_EQ(Count(ReadLog(log), "Conversión de la imagen por CPU"), 1u) << "the second decoder's line";
 }
 
 TEST_F(Video, CodedLinesBeyondTheDisplaySizeAreLeftOut) {
@@ -204,9 +211,17 @@ TEST_F(Video, PreviewIsLetterBoxedAndAnnouncedOnce) {
   }
   EXPECT_FALSE(at(20, 100)[0] == 14 && at(20, 100)[1] == 12) << "the picture fills rows 60 to 419";
 
+  // A post that fails does not stop later pictures from being announced.
+  video.ClearFramePosted();
+  video.SetTargetWindow(reinterpret_cast<HWND>(static_cast<uintptr_t>(0x7fff0001)));
+  Feed(video, clip, 12, 13);
+  video.SetTargetWindow(window);
+  Feed(video, clip, 13, 14);
+  EXPECT_TRUE(PeekMessageW(&msg, window, WM_APP + 2, WM_APP + 2, PM_REMOVE));
+
   // A new preview size builds a new texture, which the window sees by its generation.
   video.SetPreviewTarget(320, 180, true);
-  Feed(video, clip, 12, 13);
+  Feed(video, clip, 14, 15);
   uint64_t after = 0;
   video.GetPreview(&texture, &after);
   EXPECT_GT(after, generation);

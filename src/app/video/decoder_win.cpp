@@ -143,10 +143,27 @@ bool VideoPipeline::CreateDecoder() {
   decoder_->ProcessMessage(MFT_MESSAGE_NOTIFY_START_OF_STREAM, 0);
   LogLine("Decodificador listo %dx%d@%d (%s)", configuredWidth_, configuredHeight_, configuredFps_,
           hardware_ ? "hardware D3D11" : "software");
-  LogLine("Conversión de la imagen por %s", HasVideoProcessing() || hardware_
-                                                ? "GPU (procesador de video D3D11)"
-                                                : "CPU (este Direct3D no tiene procesador de video)");
+  path_ = ConversionPath::Undecided;
   return true;
+}
+
+bool VideoPipeline::CreateUploadTexture() {
+  HRESULT hr = CreateVideoTexture(device_.Get(), static_cast<int>(codedWidth_), static_cast<int>(codedHeight_),
+                                  DXGI_FORMAT_NV12, D3D11_BIND_SHADER_RESOURCE, &uploadTexture_);
+  if (SUCCEEDED(hr)) return true;
+  uploadTexture_.Reset();
+  LogLine("No se pudo crear la textura NV12 (0x%08x): convierto la imagen por CPU", static_cast<unsigned>(hr));
+  return false;
+}
+
+// A hardware decoder's textures go to the video processor as they are; a
+// software decoder's pictures are uploaded into an NV12 texture first.
+void VideoPipeline::DecideConversionPath() {
+  bool gpu = HasVideoProcessing() && (hardware_ || CreateUploadTexture());
+  path_ = gpu ? ConversionPath::Gpu : ConversionPath::Cpu;
+  LogLine("Conversión de la imagen por %s", gpu ? "GPU (procesador de video D3D11)"
+                                          : HasVideoProcessing() ? "CPU (sin textura NV12)"
+                                                                 : "CPU (este Direct3D no tiene procesador de video)");
 }
 
 bool VideoPipeline::SelectOutputType() {
@@ -289,34 +306,37 @@ void VideoPipeline::HandleOutput(IMFSample* sample) {
   Nv12Image cpu;
   std::optional<LockedBuffer> locked;
 
+  if (path_ == ConversionPath::Undecided) DecideConversionPath();
   ComPtr<IMFDXGIBuffer> dxgi;
-  if (hardware_ && SUCCEEDED(buffer.As(&dxgi))) {
-    if (SUCCEEDED(dxgi->GetResource(IID_PPV_ARGS(&texture)))) {
+  UINT planeRows = codedHeight_;
+  if (hardware_ && SUCCEEDED(buffer.As(&dxgi)) && SUCCEEDED(dxgi->GetResource(IID_PPV_ARGS(&texture)))) {
+    if (path_ == ConversionPath::Gpu) {
       dxgi->GetSubresourceIndex(&frame.subresource);
       frame.texture = texture.Get();
+    } else {
+      // No video processor for the decoder's texture: its 2-D buffer maps
+      // the picture into memory, where the luma plane has the texture's rows.
+      D3D11_TEXTURE2D_DESC desc{};
+      texture->GetDesc(&desc);
+      planeRows = desc.Height;
     }
-  } else {
-    if (HasVideoProcessing() && !uploadTexture_ && !uploadFailed_) {
-      HRESULT hr = CreateVideoTexture(device_.Get(), static_cast<int>(codedWidth_), static_cast<int>(codedHeight_),
-                                      DXGI_FORMAT_NV12, D3D11_BIND_SHADER_RESOURCE, &uploadTexture_);
-      if (FAILED(hr)) {
-        uploadFailed_ = true;
-        LogLine("No se pudo crear la textura NV12 (0x%08x): convierto la imagen por CPU", static_cast<unsigned>(hr));
-      }
-    }
+  }
+  if (!frame.texture) {
+    // A stream change drops the upload texture; one that cannot be made
+    // again sends this decoder's pictures the CPU way.
+    if (path_ == ConversionPath::Gpu && !uploadTexture_ && !CreateUploadTexture()) path_ = ConversionPath::Cpu;
     locked.emplace(buffer.Get());
     if (locked->data()) {
       UINT pitch = locked->is2d() ? static_cast<UINT>(locked->pitch()) : codedWidth_;
       bool whole = locked->is2d() || locked->length() >= codedWidth_ * codedHeight_ * 3 / 2;
-      if (uploadTexture_) {
+      if (path_ == ConversionPath::Gpu) {
         if (whole) {
           context_->UpdateSubresource(uploadTexture_.Get(), 0, nullptr, locked->data(), pitch, pitch * codedHeight_);
           frame.texture = uploadTexture_.Get();
         }
         locked.reset();
       } else if (whole) {
-        // No GPU converter: the picture stays in memory for the CPU path.
-        cpu = Nv12Image{locked->data(), static_cast<int>(pitch), locked->data() + static_cast<size_t>(pitch) * codedHeight_,
+        cpu = Nv12Image{locked->data(), static_cast<int>(pitch), locked->data() + static_cast<size_t>(pitch) * planeRows,
                         static_cast<int>(pitch), static_cast<int>(displayWidth_), static_cast<int>(displayHeight_)};
         frame.cpu = &cpu;
       }
@@ -364,6 +384,7 @@ void VideoPipeline::ReleaseDecoder() {
   decoder_.Reset();
   ownOutputSample_.Reset();
   uploadTexture_.Reset();
+  path_ = ConversionPath::Undecided;
 }
 
 void VideoPipeline::ClearAllInputViews() {
@@ -373,7 +394,7 @@ void VideoPipeline::ClearAllInputViews() {
 }
 
 bool VideoPipeline::IsSomeoneWatching() {
-  if (previewWanted_) return true;
+  if (previewTarget_.Load().wanted) return true;
   {
     std::lock_guard lock(previewLock_);
     if (!snapshotPath_.empty()) return true;

@@ -197,9 +197,7 @@ bool VideoPipeline::Convert(VideoConverter& c, const DecodedFrame& frame, bool f
 }
 
 void VideoPipeline::SetPreviewTarget(int width, int height, bool wanted) {
-  previewWidth_ = width & ~1;
-  previewHeight_ = height & ~1;
-  previewWanted_ = wanted;
+  previewTarget_.Store({width & ~1, height & ~1, wanted});
 }
 
 void VideoPipeline::GetPreview(ComPtr<ID3D11Texture2D>* texture, uint64_t* generation) {
@@ -214,8 +212,9 @@ void VideoPipeline::RequestSnapshot(const std::wstring& path) {
 }
 
 void VideoPipeline::ProducePreview(const DecodedFrame& frame) {
-  int width = previewWidth_, height = previewHeight_;
-  if (!previewWanted_ || width == 0 || height == 0) return;
+  PreviewTarget target = previewTarget_.Load();
+  int width = target.width, height = target.height;
+  if (!target.wanted || width == 0 || height == 0) return;
   bool ready;
   {
     std::lock_guard lock(previewLock_);
@@ -242,7 +241,11 @@ void VideoPipeline::ProducePreview(const DecodedFrame& frame) {
   if (!converted) return;
   previewReady_ = true;
   previewTimestampUs_ = frame.timestampUs;
-  if (targetWindow_ && !framePosted_.exchange(true)) PostMessageW(targetWindow_, kMsgNewFrame, 0, 0);
+  // A post that fails (a full queue, a window on its way out) must not
+  // leave the flag set, or no picture would ever be announced again.
+  if (targetWindow_ && !framePosted_.exchange(true) && !PostMessageW(targetWindow_, kMsgNewFrame, 0, 0)) {
+    framePosted_ = false;
+  }
 }
 
 void VideoPipeline::TakeSnapshot(const DecodedFrame& frame, const std::wstring& path) {

@@ -16,6 +16,7 @@
 
 #include "../core/latency_stats.h"
 #include "cpu_convert.h"
+#include "preview_target.h"
 
 // One decoded picture. On the GPU path a texture (and its array slice); on
 // the CPU path the NV12 planes in memory, valid while it is handled.
@@ -106,6 +107,8 @@ class VideoPipeline {
   void TakeSnapshot(const DecodedFrame& frame, const std::wstring& path);
   void ReleaseDecoder();
   void ClearAllInputViews();
+  void DecideConversionPath();
+  bool CreateUploadTexture();
   bool EnsureCpuOutput(VideoConverter& c, int outputWidth, int outputHeight, DXGI_FORMAT format,
                        bool shaderBindable);
 
@@ -123,8 +126,7 @@ class VideoPipeline {
 
   // Preview and snapshot.
   std::mutex previewLock_;  // preview converter, generation, snapshot path
-  int32_t previewWidth_ = 0, previewHeight_ = 0;
-  std::atomic<bool> previewWanted_{false};
+  SharedPreviewTarget previewTarget_;
   VideoConverter previewConverter_;
   VideoConverter cameraConverter_;
   VideoConverter snapshotConverter_;
@@ -145,7 +147,10 @@ class VideoPipeline {
   uint32_t outputBufferSize_ = 0;
   Microsoft::WRL::ComPtr<IMFSample> ownOutputSample_;
   Microsoft::WRL::ComPtr<ID3D11Texture2D> uploadTexture_;
-  bool uploadFailed_ = false;  // the NV12 upload texture cannot be made: CPU path
+  // Decided at each decoder's first picture: GPU converters, or the CPU path
+  // when there is no video processor or no NV12 texture can be made.
+  enum class ConversionPath { Undecided, Gpu, Cpu };
+  ConversionPath path_ = ConversionPath::Undecided;
   int64_t inputStampQpc_ = 0;
   bool showLatest_ = true;
 
