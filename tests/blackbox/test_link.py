@@ -178,6 +178,21 @@ def test_a_later_config_of_its_own_is_remembered(clean_settings, settings_file, 
     assert "\ncalidad=720p@30\n" in orvane.wait_for(lambda: orvane.read_text(settings_file), timeout=5)
 
 
+def test_a_huge_settings_file_with_a_nul_in_its_id_line_keeps_the_id(clean_settings, settings_file, tmp_path):
+    pc_id = "0123abcd-0000-4000-8000-0123456789ab"
+    os.makedirs(clean_settings)
+    with open(settings_file, "wb") as f:
+        f.write(b"id=" + pc_id.encode() + b"\0\n" + b"#" * (50 * 1024 * 1024) + b"\n")
+    app = Running(tmp_path, "--codigo", CODE)
+    code, frames, _ = sim(app.port, "--code", CODE, "--seconds", "1")
+    assert code == 0
+    assert json.loads(frames[0]["payload"])["id"] == pc_id
+    # Linking the phone wrote the file anew: what was read, and the phone.
+    assert orvane.wait_for(lambda: os.path.getsize(settings_file) < 4096, timeout=5)
+    text = orvane.read_text(settings_file)
+    assert f"\nid={pc_id}\n" in text and text.count("\ncelu=") == 1, text
+
+
 def test_five_wrong_codes_draw_a_new_code(clean_settings, tmp_path):
     app = Running(tmp_path, "--codigo", CODE)
     for _ in range(5):

@@ -251,6 +251,46 @@ TEST_F(SettingsFile, SaveWithoutLoadFails) {
   EXPECT_FALSE(s.Save());
 }
 
+TEST_F(SettingsFile, ANulByteEndsTheLinesText) {
+  std::string phone = "celu=" + kToken + std::string("\0", 1) + "x|Nul\n";
+  Write("id=" + kId + std::string("\0\n", 2) + phone + "celu=" + kToken + "|Mi" + std::string("\0", 1) + "Z\n");
+  Settings s;
+  Load(&s);
+  EXPECT_EQ(s.Id(), kId) << "the id is kept, not replaced";
+  ASSERT_EQ(s.Phones().size(), 1u) << "the line cut short before its bar is no phone";
+  EXPECT_EQ(s.Phones()[0].name, "Mi");
+}
+
+TEST_F(SettingsFile, AHugeFileIsReadOnlyItsFirstMebibyte) {
+  std::string text = "id=" + kId + "\ncelu=" + kToken + "|Primero\n";
+  text += std::string(kMaxSettingsFileBytes - text.size() - 20, '#') + "\n";
+  text += "celu=" + kToken + "|Cortado\n";  // straddles the first MiB
+  text += "celu=" + kToken + "|Lejos\n" + std::string(2 * kMaxSettingsFileBytes, 'x');
+  Write(text);
+  Settings s;
+  Load(&s);
+  EXPECT_EQ(s.Id(), kId);
+  ASSERT_EQ(s.Phones().size(), 1u);
+  EXPECT_EQ(s.Phones()[0].name, "Primero");
+}
+
+// Without random bytes the id stays unset until a later start, and no phone
+// is given a token anybody could compute.
+TEST_F(SettingsFile, AFailingRandomSourceMakesNoIdAndLinksNoPhone) {
+  Settings s;
+  s.SetRandomSource([](void*, size_t) { return false; });
+  Load(&s);
+  EXPECT_EQ(s.Id(), "");
+  EXPECT_FALSE(fs::exists(File())) << "nothing fixed was written";
+  EXPECT_EQ(s.AddLinkedPhone("Nadie"), "");
+  EXPECT_TRUE(s.Phones().empty());
+  EXPECT_FALSE(s.FindLinkedPhone(std::string(64, '0')));
+
+  Settings later;
+  Load(&later);
+  EXPECT_EQ(later.Id().size(), 36u) << "the next start makes the id";
+}
+
 TEST(SettingsText, UuidSetsVersionAndVariantBits) {
   uint8_t ones[16];
   std::fill(std::begin(ones), std::end(ones), 0xff);

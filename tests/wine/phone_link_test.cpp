@@ -106,7 +106,7 @@ namespace approval {
 struct Phone {
   SOCKET s = INVALID_SOCKET;
   std::mutex sendLock;
-  Phone(int port, const std::string& device) {
+  Phone(int port, const std::string& device, const std::string& more = "") {
     s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -115,7 +115,7 @@ struct Phone {
     connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
     DWORD timeout = 5000;
     setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
-    SendFrame(sendLock, s, FrameType::Hello, "{\"v\":1,\"device\":\"" + device + "\"}");
+    SendFrame(sendLock, s, FrameType::Hello, "{\"v\":1,\"device\":\"" + device + "\"" + more + "}");
   }
   ~Phone() { closesocket(s); }
   bool Readable(int ms) const {
@@ -268,6 +268,29 @@ TEST(PhoneLinkApproval, APartFrameEndsTheWaitAfterTwoSeconds) {
   EXPECT_TRUE(f.link->WaitForThreads(2000));
   std::string text = f.Log("DENY (timeout) a Trabado");
   EXPECT_EQ(text.find("DENY (timeout) a Gotea"), std::string::npos) << text;
+}
+
+// A token nobody can guess or none at all: the phone is not let in, and
+// the place it took is free again.
+TEST(PhoneLinkPairing, WithoutRandomBytesNoPhoneIsLinked) {
+  Fixture f(47808);
+  f.link->SetPairingCode("424242");
+  size_t linked = f.settings->Phones().size();
+  f.settings->SetRandomSource([](void*, size_t) { return false; });
+  uint8_t type = 0;
+  {
+    Phone phone(f.link->Port(), "Sin azar", ",\"code\":\"424242\"");
+    EXPECT_EQ(phone.Next(&type), "(closed)");
+  }
+  EXPECT_EQ(f.settings->Phones().size(), linked);
+  f.settings->SetRandomSource(RandomBytes);
+  Phone next(f.link->Port(), "Con azar", ",\"code\":\"424242\"");
+  EXPECT_NE(next.Next(&type).find("\"token\":\""), std::string::npos);
+  EXPECT_EQ(type, static_cast<uint8_t>(FrameType::Welcome));
+  f.link->Stop();
+  std::string text = f.Log("Se desconectó Con azar");
+  EXPECT_NE(text.find("No se pudo generar un token para Sin azar: no se vincula"), std::string::npos) << text;
+  EXPECT_EQ(text.find("WELCOME a Sin azar"), std::string::npos);
 }
 
 }  // namespace approval

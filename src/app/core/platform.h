@@ -22,6 +22,7 @@ struct TimeOfDay {
 };
 TimeOfDay LocalTimeOfDay();
 
+// The system's generator, tried three times before it counts as failed.
 [[nodiscard]] bool RandomBytes(void* out, size_t count);
 
 // The user's roaming application-data folder, without a trailing separator.
@@ -29,7 +30,8 @@ TimeOfDay LocalTimeOfDay();
 // Failure (the folder exists, or anything else) is not reported.
 void CreateFolder(const std::wstring& folder);
 // A missing or unreadable file reads as false with nothing in *bytes.
-[[nodiscard]] bool ReadWholeFile(const std::wstring& path, std::string* bytes);
+// Reading stops after maxBytes.
+[[nodiscard]] bool ReadWholeFile(const std::wstring& path, std::string* bytes, size_t maxBytes = SIZE_MAX);
 // Writes a sibling temporary file, flushes it to disk and moves it over
 // path in one step, so a reader sees either the old file or the new one.
 [[nodiscard]] bool ReplaceFileContents(const std::wstring& path, std::string_view bytes);

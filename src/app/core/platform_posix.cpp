@@ -2,11 +2,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <random>
-#include <sstream>
 
 #include "platform.h"
 
@@ -52,8 +52,11 @@ TimeOfDay LocalTimeOfDay() {
 }
 
 bool RandomBytes(void* out, size_t count) {
-  std::ifstream in("/dev/urandom", std::ios::binary);
-  return static_cast<bool>(in.read(static_cast<char*>(out), static_cast<std::streamsize>(count)));
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    std::ifstream in("/dev/urandom", std::ios::binary);
+    if (in.read(static_cast<char*>(out), static_cast<std::streamsize>(count))) return true;
+  }
+  return false;
 }
 
 bool RoamingAppDataFolder(std::wstring* folder) {
@@ -67,13 +70,16 @@ bool RoamingAppDataFolder(std::wstring* folder) {
 
 void CreateFolder(const std::wstring& folder) { (void)mkdir(NarrowPath(folder).c_str(), 0700); }
 
-bool ReadWholeFile(const std::wstring& path, std::string* bytes) {
+bool ReadWholeFile(const std::wstring& path, std::string* bytes, size_t maxBytes) {
   bytes->clear();
   std::ifstream in(NarrowPath(path), std::ios::binary);
   if (!in) return false;
-  std::ostringstream all;
-  all << in.rdbuf();
-  *bytes = all.str();
+  char buffer[4096];
+  while (bytes->size() < maxBytes) {
+    in.read(buffer, static_cast<std::streamsize>(std::min(sizeof buffer, maxBytes - bytes->size())));
+    if (in.gcount() <= 0) break;
+    bytes->append(buffer, static_cast<size_t>(in.gcount()));
+  }
   return true;
 }
 

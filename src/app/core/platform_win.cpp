@@ -3,6 +3,7 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "../../common/win_handles.h"
@@ -26,8 +27,13 @@ TimeOfDay LocalTimeOfDay() {
 }
 
 bool RandomBytes(void* out, size_t count) {
-  return BCRYPT_SUCCESS(BCryptGenRandom(nullptr, static_cast<PUCHAR>(out), static_cast<ULONG>(count),
-                                        BCRYPT_USE_SYSTEM_PREFERRED_RNG));
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (BCRYPT_SUCCESS(BCryptGenRandom(nullptr, static_cast<PUCHAR>(out), static_cast<ULONG>(count),
+                                       BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+      return true;
+    }
+  }
+  return false;
 }
 
 bool RoamingAppDataFolder(std::wstring* folder) {
@@ -43,13 +49,16 @@ bool RoamingAppDataFolder(std::wstring* folder) {
 
 void CreateFolder(const std::wstring& folder) { CreateDirectoryW(folder.c_str(), nullptr); }
 
-bool ReadWholeFile(const std::wstring& path, std::string* bytes) {
+bool ReadWholeFile(const std::wstring& path, std::string* bytes, size_t maxBytes) {
   bytes->clear();
   FILE* file = nullptr;
   if (_wfopen_s(&file, path.c_str(), L"rb") != 0 || !file) return false;
   char buffer[4096];
   size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) bytes->append(buffer, n);
+  while (bytes->size() < maxBytes &&
+         (n = fread(buffer, 1, std::min(sizeof buffer, maxBytes - bytes->size()), file)) > 0) {
+    bytes->append(buffer, n);
+  }
   fclose(file);
   return true;
 }

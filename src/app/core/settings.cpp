@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "log.h"
 #include "platform.h"
 
 Settings g_settings;
@@ -15,20 +16,29 @@ bool Settings::Load(bool testMode) {
 
 void Settings::LoadFromFolder(const std::wstring& folder, bool testMode) {
   CreateFolder(folder);
-  bool newId = false;
+  bool newId = false, noId = false;
   {
     std::lock_guard lock(mutex_);
     folder_ = folder;
     path_ = folder + kPathSeparator + (testMode ? L"orvane-prueba.ini" : L"orvane.ini");
+    // A few KiB hold 20 phones; a huge or broken file is read only this far.
     std::string bytes;
-    if (ReadWholeFile(path_, &bytes)) ReadSettingsText(bytes, &values_);
+    if (ReadWholeFile(path_, &bytes, kMaxSettingsFileBytes + 1)) {
+      if (bytes.size() > kMaxSettingsFileBytes) {
+        bytes.resize(kMaxSettingsFileBytes);
+        bytes.resize(bytes.rfind('\n') + 1);  // without the line cut in two
+      }
+      ReadSettingsText(bytes, &values_);
+    }
     if (values_.id.size() != kIdLength) {
       uint8_t random[16] = {};
-      (void)RandomBytes(random, sizeof random);
-      values_.id = UuidV4Text(random);
-      newId = true;
+      newId = random_(random, sizeof random);
+      // A fixed id would be the same on every PC; the next start tries again.
+      if (newId) values_.id = UuidV4Text(random);
+      noId = !newId;
     }
   }
+  if (noId) LogLine("No se pudo generar el id de esta PC: se intenta al próximo inicio");
   // The new id goes to disk at once, with everything else that was read.
   if (newId) (void)Save();
 }
@@ -41,7 +51,7 @@ bool Settings::Save() {
 
 std::string Settings::AddLinkedPhone(std::string_view name) {
   uint8_t random[32] = {};
-  (void)RandomBytes(random, sizeof random);
+  if (!random_(random, sizeof random)) return std::string();
   std::string token = TokenText(random);
   {
     std::lock_guard lock(mutex_);

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform.h"
 #include "settings_format.h"
 
 class Settings {
@@ -18,6 +19,12 @@ class Settings {
   void LoadFromFolder(const std::wstring& folder, bool testMode);
   [[nodiscard]] bool Save();
 
+  // The random source for the id and tokens (tests put a failing one here).
+  using RandomSource = bool (*)(void* out, size_t count);
+  void SetRandomSource(RandomSource source) { random_ = source; }
+
+  // The new phone's token; empty, and nobody linked, when no random bytes
+  // could be had.
   std::string AddLinkedPhone(std::string_view name);
   bool FindLinkedPhone(std::string_view token, std::string* name = nullptr);
   void SetQuality(std::string_view quality);
@@ -34,6 +41,7 @@ class Settings {
   SettingsValues values_;
   std::wstring folder_;
   std::wstring path_;
+  RandomSource random_ = RandomBytes;
 };
 
 extern Settings g_settings;

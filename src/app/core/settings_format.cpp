@@ -15,6 +15,8 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
 }
 
 void ApplyLine(std::string_view line, SettingsValues* values) {
+  // The line's text ends at a NUL byte, as a C string read of it would.
+  line = line.substr(0, line.find('\0'));
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
   if (StartsWith(line, "id=")) {
     values->id = line.substr(3);

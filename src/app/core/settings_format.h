@@ -22,6 +22,7 @@ inline constexpr size_t kMaxLinkedPhones = 20;
 inline constexpr size_t kMaxPhoneNameBytes = 128;
 inline constexpr size_t kIdLength = 36;
 inline constexpr size_t kTokenLength = 64;
+inline constexpr size_t kMaxSettingsFileBytes = 1024 * 1024;
 
 // Applies the file's lines on top of *values, as read in pieces of at most
 // 1023 bytes. The rest of a line longer than one piece is skipped.
