@@ -102,8 +102,8 @@ void PhoneLink::RegisterService() {
                                                  static_cast<WORD>(port_), 0, 0, 3, keys, values)
                                  : nullptr;
   if (!mdnsInstance_) {
-    LogLine(dns.Complete() ? "mDNS: no se pudo armar la instancia"
-                           : "mDNS: no se pudo armar la instancia (este Windows no tiene DNS-SD)");
+    LogLine("mDNS: no se pudo armar la instancia");
+    if (!dns.Complete()) LogLine("mDNS: este Windows no tiene DNS-SD");
     return;
   }
   DNS_SERVICE_REGISTER_REQUEST request{};
