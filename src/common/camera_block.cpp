@@ -1,0 +1,128 @@
+#include "camera_block.h"
+
+#include <cstring>
+#include <new>
+#include <utility>
+
+bool ReaderAlive(const CameraBlockHeader& header, uint64_t nowMs) {
+  if (Peek(header.magic) != kBlockMagic) return false;
+  uint64_t beat = Peek(header.readerHeartbeat);
+  return beat != 0 && static_cast<int64_t>(nowMs - beat) < static_cast<int64_t>(kReaderAliveMs);
+}
+
+CameraSize CameraTargetSize(const CameraBlockHeader& header, uint32_t displayWidth, uint32_t displayHeight) {
+  uint32_t w = Peek(header.requestedWidth), h = Peek(header.requestedHeight);
+  if (!PictureSizeValid(w, h)) {
+    w = displayWidth;
+    h = displayHeight;
+  }
+  w &= ~1u;
+  h &= ~1u;
+  if (w > kMaxWidth || h > kMaxHeight || w == 0 || h == 0) return {};
+  return {w, h};
+}
+
+void PublishSlot(CameraBlockHeader* header, uint32_t slot, uint32_t width, uint32_t height, uint64_t nowMs) {
+  slot &= 1;
+  Poke(header->slotWidth[slot], width);
+  Poke(header->slotHeight[slot], height);
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  Poke(header->latestSlot, slot);
+  Poke(header->frameCounter, Peek(header->frameCounter) + 1);
+  Poke(header->lastWriteTick, nowMs);
+}
+
+void RefreshLinkState(CameraBlockHeader* header, bool connected, bool paused, uint64_t nowMs) {
+  Poke(header->paused, paused ? 1u : 0u);
+  if (!connected) {
+    Poke(header->lastWriteTick, uint64_t{0});
+  } else if (Peek(header->frameCounter) != 0) {
+    Poke(header->lastWriteTick, nowMs);
+  }
+}
+
+namespace {
+
+void FillBlack(const Nv12Destination& out) {
+  uint8_t* row = out.data;
+  for (uint32_t y = 0; y < out.height; ++y, row += out.pitch) std::memset(row, 16, out.width);
+  for (uint32_t y = 0; y < out.height / 2; ++y, row += out.pitch) std::memset(row, 128, out.width);
+}
+
+void CopyRows(const uint8_t* picture, const Nv12Destination& out) {
+  uint8_t* row = out.data;
+  // Y rows, then the CbCr rows that follow them: height * 3 / 2 rows alike.
+  for (uint32_t y = 0; y < out.height + out.height / 2; ++y, row += out.pitch, picture += out.width) {
+    std::memcpy(row, picture, out.width);
+  }
+}
+
+void ScaleNearest(const uint8_t* picture, uint32_t w, uint32_t h, const Nv12Destination& out) {
+  uint8_t* row = out.data;
+  for (uint32_t y = 0; y < out.height; ++y, row += out.pitch) {
+    const uint8_t* source = picture + static_cast<size_t>(y * h / out.height) * w;
+    for (uint32_t x = 0; x < out.width; ++x) row[x] = source[x * w / out.width];
+  }
+  const uint8_t* chroma = picture + static_cast<size_t>(w) * h;
+  uint32_t pairsIn = w / 2, rowsIn = h / 2, pairsOut = out.width / 2, rowsOut = out.height / 2;
+  for (uint32_t y = 0; y < rowsOut; ++y, row += out.pitch) {
+    const uint8_t* source = chroma + static_cast<size_t>(y * rowsIn / rowsOut) * w;
+    for (uint32_t x = 0; x < pairsOut; ++x) {
+      const uint8_t* pair = source + 2 * (x * pairsIn / pairsOut);
+      row[2 * x] = pair[0];
+      row[2 * x + 1] = pair[1];
+    }
+  }
+}
+
+// Copies the newest picture when there is one we have not taken yet. The
+// writer fills the slot that is not published and publishes it, and may
+// then at once start on the slot we are copying: any publish during our
+// copy may have torn it, so it is only kept when the counter did not move.
+// A copy that is not kept leaves the current picture as it was; the next
+// sample tries again.
+void TakeNewPicture(uint8_t* block, ReaderState* state) {
+  CameraBlockHeader* header = HeaderOf(block);
+  uint32_t before = Peek(header->frameCounter);
+  if (before == state->lastSeenCounter) return;
+  uint32_t slot = Peek(header->latestSlot) & 1;
+  uint32_t w = Peek(header->slotWidth[slot]), h = Peek(header->slotHeight[slot]);
+  if (!PictureSizeValid(w, h)) return;
+  if (!state->incoming) {
+    state->incoming = new (std::nothrow) uint8_t[kSlotSize];
+    if (!state->incoming) return;
+  }
+  std::memcpy(state->incoming, SlotOf(block, slot), static_cast<size_t>(w) * h * 3 / 2);
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  if (Peek(header->frameCounter) != before) return;
+  std::swap(state->picture, state->incoming);
+  state->width = w;
+  state->height = h;
+  state->hasFrame = true;
+  state->lastSeenCounter = before;
+}
+
+}  // namespace
+
+void FillFrameFrom(uint8_t* block, ReaderState* state, const Nv12Destination& out, uint32_t fps, uint64_t nowMs) {
+  if (block) {
+    CameraBlockHeader* header = HeaderOf(block);
+    Poke(header->readerHeartbeat, nowMs);
+    Poke(header->requestedWidth, out.width);
+    Poke(header->requestedHeight, out.height);
+    Poke(header->requestedFps, fps);
+    uint64_t written = Peek(header->lastWriteTick);
+    if (written == 0 || nowMs - written > kPictureFreshMs - 1) {
+      state->hasFrame = false;
+    } else {
+      TakeNewPicture(block, state);
+    }
+  }
+  if (!state->hasFrame || !state->picture) {
+    FillBlack(out);
+  } else if (state->width == out.width && state->height == out.height) {
+    CopyRows(state->picture, out);
+  } else {
+    ScaleNearest(state->picture, state->width, state->height, out);
+  }
+}
