@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "../../common/text_win.h"
+#include "../../common/win_missing.h"
 #include "../core/log.h"
 #include "../core/settings.h"
 #include "local_address.h"
@@ -33,19 +34,14 @@ struct DnsSd {
   bool Complete() const { return construct && registerService && deregister && free; }
 };
 
-template <typename T>
-T Lookup(HMODULE module, const char* name) {
-  return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 const DnsSd& Functions() {
   static const DnsSd functions = [] {
     DnsSd f;
     if (HMODULE dnsapi = LoadLibraryW(L"dnsapi.dll")) {
-      f.construct = Lookup<ConstructInstanceFn>(dnsapi, "DnsServiceConstructInstance");
-      f.registerService = Lookup<RegisterFn>(dnsapi, "DnsServiceRegister");
-      f.deregister = Lookup<DeRegisterFn>(dnsapi, "DnsServiceDeRegister");
-      f.free = Lookup<FreeInstanceFn>(dnsapi, "DnsServiceFreeInstance");
+      f.construct = LookUpFunction<ConstructInstanceFn>(dnsapi, "DnsServiceConstructInstance");
+      f.registerService = LookUpFunction<RegisterFn>(dnsapi, "DnsServiceRegister");
+      f.deregister = LookUpFunction<DeRegisterFn>(dnsapi, "DnsServiceDeRegister");
+      f.free = LookUpFunction<FreeInstanceFn>(dnsapi, "DnsServiceFreeInstance");
     }
     return f;
   }();

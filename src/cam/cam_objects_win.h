@@ -1,0 +1,161 @@
+#pragma once
+// The camera DLL's four classes: the class factory, the activation object,
+// the media source and its one video stream.
+// windows.h (through cam_com_win.h) must come before the kernel-streaming headers.
+#include "cam_com_win.h"
+// clang-format off
+#include <ks.h>
+#include <ksproxy.h>
+// clang-format on
+
+#include "../common/camera_block.h"
+
+class Flujo;
+
+class Fabrica final : public IClassFactory {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override;
+  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override;
+  STDMETHODIMP LockServer(BOOL lock) override;
+
+ private:
+  std::atomic<ULONG> refs_{1};
+};
+
+class Fuente;
+
+class Activador final : public ForwardAttributes<IMFActivate> {
+ public:
+  HRESULT Initialize();
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override;
+  STDMETHODIMP ActivateObject(REFIID iid, void** out) override;
+  STDMETHODIMP ShutdownObject() override { return S_OK; }
+  STDMETHODIMP DetachObject() override;
+
+ private:
+  ~Activador();
+  HRESULT NewSource();
+  std::atomic<ULONG> refs_{1};
+  ModuleObject counted_;
+  SlimLock lock_;
+  Fuente* source_ = nullptr;  // owned reference
+};
+
+class Fuente final : public IMFMediaSourceEx,
+                     public ForwardAttributes<IMFAttributes>,
+                     public IMFGetService,
+                     public IKsControl,
+                     public IMFSampleAllocatorControl {
+ public:
+  HRESULT Initialize(IMFAttributes* activation);
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override;
+
+  // IMFMediaEventGenerator
+  STDMETHODIMP GetEvent(DWORD flags, IMFMediaEvent** event) override;
+  STDMETHODIMP BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override;
+  STDMETHODIMP EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override;
+  STDMETHODIMP QueueEvent(MediaEventType type, REFGUID extended, HRESULT status, const PROPVARIANT* value) override;
+  // IMFMediaSource
+  STDMETHODIMP GetCharacteristics(DWORD* characteristics) override;
+  STDMETHODIMP CreatePresentationDescriptor(IMFPresentationDescriptor** descriptor) override;
+  STDMETHODIMP Start(IMFPresentationDescriptor* descriptor, const GUID* timeFormat,
+                     const PROPVARIANT* startPosition) override;
+  STDMETHODIMP Stop() override;
+  STDMETHODIMP Pause() override { return MF_E_INVALID_STATE_TRANSITION; }
+  STDMETHODIMP Shutdown() override;
+  // IMFMediaSourceEx
+  STDMETHODIMP GetSourceAttributes(IMFAttributes** attributes) override;
+  STDMETHODIMP GetStreamAttributes(DWORD streamId, IMFAttributes** attributes) override;
+  STDMETHODIMP SetD3DManager(IUnknown*) override { return S_OK; }
+  // IMFGetService
+  STDMETHODIMP GetService(REFGUID, REFIID, LPVOID*) override { return MF_E_UNSUPPORTED_SERVICE; }
+  // IKsControl
+  STDMETHODIMP KsProperty(PKSPROPERTY, ULONG, LPVOID, ULONG, ULONG*) override;
+  STDMETHODIMP KsMethod(PKSMETHOD, ULONG, LPVOID, ULONG, ULONG*) override;
+  STDMETHODIMP KsEvent(PKSEVENT, ULONG, LPVOID, ULONG, ULONG*) override;
+  // IMFSampleAllocatorControl
+  STDMETHODIMP SetDefaultAllocator(DWORD outputStreamId, IUnknown* allocator) override;
+  STDMETHODIMP GetAllocatorUsage(DWORD outputStreamId, DWORD* inputStreamId,
+                                 MFSampleAllocatorUsage* usage) override;
+
+ private:
+  ~Fuente();
+  std::atomic<ULONG> refs_{1};
+  ModuleObject counted_;
+  SlimLock lock_;
+  Microsoft::WRL::ComPtr<IMFMediaEventQueue> queue_;
+  Microsoft::WRL::ComPtr<IMFPresentationDescriptor> descriptor_;
+  Flujo* stream_ = nullptr;  // owned reference
+};
+
+// The reader's handles on the shared block.
+struct ReaderBlock {
+  HANDLE mapping = nullptr;
+  HANDLE event = nullptr;
+  uint8_t* view = nullptr;
+  bool local = false;
+};
+// Creates or opens the block and maps it; false leaves the samples black.
+bool EnsureBlock(ReaderBlock* block);
+void CloseBlock(ReaderBlock* block);
+
+class Flujo final : public IMFMediaStream2, public ForwardAttributes<IMFAttributes>, public IKsControl {
+ public:
+  explicit Flujo(Fuente* source) : source_(source) {}
+  HRESULT Initialize();
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override;
+
+  // IMFMediaEventGenerator
+  STDMETHODIMP GetEvent(DWORD flags, IMFMediaEvent** event) override;
+  STDMETHODIMP BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override;
+  STDMETHODIMP EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override;
+  STDMETHODIMP QueueEvent(MediaEventType type, REFGUID extended, HRESULT status, const PROPVARIANT* value) override;
+  // IMFMediaStream
+  STDMETHODIMP GetMediaSource(IMFMediaSource** source) override;
+  STDMETHODIMP GetStreamDescriptor(IMFStreamDescriptor** descriptor) override;
+  STDMETHODIMP RequestSample(IUnknown* token) override;
+  // IMFMediaStream2
+  STDMETHODIMP SetStreamState(MF_STREAM_STATE state) override;
+  STDMETHODIMP GetStreamState(MF_STREAM_STATE* state) override;
+  // IKsControl
+  STDMETHODIMP KsProperty(PKSPROPERTY, ULONG, LPVOID, ULONG, ULONG*) override;
+  STDMETHODIMP KsMethod(PKSMETHOD, ULONG, LPVOID, ULONG, ULONG*) override;
+  STDMETHODIMP KsEvent(PKSEVENT, ULONG, LPVOID, ULONG, ULONG*) override;
+
+  // For the source, which holds its own lock and then takes this one.
+  MF_STREAM_STATE State();
+  HRESULT StartStream(IMFMediaType* type);
+  HRESULT StopStream();
+  void ShutdownStream();
+  HRESULT SetAllocator(IUnknown* allocator);
+  IMFStreamDescriptor* Descriptor() const { return descriptor_.Get(); }
+
+ private:
+  ~Flujo();
+  HRESULT StartLocked(IMFMediaType* type);
+  HRESULT StopLocked();
+  void FillFrame(uint8_t* data, uint32_t pitch);
+  std::atomic<ULONG> refs_{1};
+  ModuleObject counted_;
+  SlimLock lock_;
+  Microsoft::WRL::ComPtr<IMFMediaEventQueue> queue_;
+  Microsoft::WRL::ComPtr<IMFStreamDescriptor> descriptor_;
+  Fuente* source_;  // not counted; cleared at shutdown
+  Microsoft::WRL::ComPtr<IMFVideoSampleAllocatorEx> allocator_;
+  Microsoft::WRL::ComPtr<IMFMediaType> mediaType_;
+  MF_STREAM_STATE state_ = MF_STREAM_STATE_STOPPED;
+  ReaderBlock block_;
+  ReaderState reader_;
+  uint32_t width_ = 1920, height_ = 1080;
+  uint32_t fpsNumerator_ = 30, fpsDenominator_ = 1;
+};
