@@ -1,20 +1,10 @@
 // The reader's end of the shared block: the camera DLL creates the block
 // and its event, so the program (which only opens them) finds them once a
 // camera application has started the stream.
+#include "../common/camera_block_win.h"
 #include "cam_objects_win.h"
 // After windows.h.
 #include <sddl.h>
-
-namespace {
-
-// A mapping made by something else under our name may be smaller than the
-// block; touching it past its end would take the Frame Server down.
-bool WholeBlockMapped(const void* view) {
-  MEMORY_BASIC_INFORMATION info{};
-  return VirtualQuery(view, &info, sizeof info) == sizeof info && info.RegionSize >= kBlockSize;
-}
-
-}  // namespace
 
 bool EnsureBlock(ReaderBlock* block) {
   if (block->view) return true;

@@ -44,6 +44,16 @@ def run(*args, timeout=60):
     return code, time.monotonic() - t0
 
 
+CAMERA_KEY = r"HKLM\Software\Classes\CLSID\{7C1E5A2B-4D3F-4B8E-9A61-2F0C8D4E5B17}"
+
+
+def reg(*args):
+    """`wine reg` in the project's prefix: (exit code, output without CRs)."""
+    out = subprocess.run(["wine", "reg", *args], env={**env(), "WINEPREFIX": PREFIX}, capture_output=True,
+                         text=True, check=False)
+    return out.returncode, out.stdout.replace("\r", "")
+
+
 def stop_all():
     subprocess.run(["wineserver", "-k"], env={**env(), "WINEPREFIX": PREFIX}, check=False)
     time.sleep(0.5)

@@ -54,9 +54,14 @@ void WriteSecondLines() {
 
 uint64_t g_lastRenderTick = 0;
 
+// The camera keeps the last picture while a phone is connected, paused
+// here or on the phone, and turns black without one.
+void UpdateCameraLink() { g_video.Camera().SetLinkState(g_state.connected, g_link.PausedByPc() || g_state.paused); }
+
 void OnTick() {
   SampleCpuAndMemory();
   g_state = g_link.Snapshot();
+  UpdateCameraLink();
   UpdateTrayIcon(false);
   WriteSecondLines();
   uint64_t now = GetTickCount64();
@@ -154,6 +159,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return 0;
     case kMsgStateChanged:
       g_state = g_link.Snapshot();
+      UpdateCameraLink();
       UpdateTrayIcon(false);
       UpdatePreviewSize();
       RenderBothWindows();

@@ -4,6 +4,18 @@
 
 #include <algorithm>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define ORVANE_CONVERT_SSE2 1
+// GCC for 64-bit Windows cannot align its stack to 32 bytes yet spills AVX
+// registers there with aligned moves, which crashes; that build keeps to
+// SSE2.
+#if defined(__clang__) || (defined(__GNUC__) && !defined(_WIN32))
+#include <immintrin.h>
+#define ORVANE_CONVERT_AVX2 1
+#define ORVANE_AVX2 __attribute__((target("avx2")))
+#endif
+#endif
 
 FitRect FitDestination(int pictureWidth, int pictureHeight, int outputWidth, int outputHeight, bool fit) {
   FitRect r{0, 0, outputWidth, outputHeight};
@@ -28,67 +40,254 @@ namespace {
 
 int Half(int v) { return (v + 1) / 2; }
 
-// BT.709 studio range to full-range RGB in 16.16 fixed point. libyuv's own
-// BT.709 tables cannot hold the blue coefficient (2.1124) and are off by up
-// to 13 levels in blue, so the colour conversion is done here, in plain
-// arithmetic the compiler vectorises.
-constexpr int32_t kY = 76309;    // 1.164383
-constexpr int32_t kRV = 117489;  // 1.792741
-constexpr int32_t kGU = 13975;   // 0.213249
-constexpr int32_t kGV = 34925;   // 0.532909
-constexpr int32_t kBU = 138438;  // 2.112402
+// BT.709 studio range to full-range RGB. libyuv's BT.709 tables keep 6-bit
+// coefficients in signed bytes, which cannot hold blue's 2.1124, and miss
+// by up to 13 levels; ours keep 14 to 16 bits.
+//
+// Everything fits 16-bit lanes: levels carry 6 fraction bits, products are
+// the high halves of 16 x 16 bit multiplies. The vector rows and the plain
+// code for row ends take the same integer steps, so a pixel gets the same
+// bytes whichever code made it.
+constexpr int kFraction = 6;
+// Luma: (Y << 8) * kY >> 16 is 1.164383 * 64 * Y.
+constexpr int kY = 19077;
+// Rounding, plus one for the high halves' truncation, less 16 * 1.164383 * 64.
+constexpr int kYOffset = (1 << (kFraction - 1)) + 1 - 1192;
+// Chroma, per sample: s = 3 * near + far - 512 is 4 (C - 128) (the vertical
+// weights below), and (s << 6) * k >> 16 with k = coefficient * 8192 is
+// coefficient * 32 (C - 128): half a pixel's term. An even pixel sits on its
+// sample and takes the term twice; an odd one sits halfway and takes the
+// sum of its two neighbours' terms, which is their mean, exactly.
+constexpr int kBU = 17305;  // 2.112402
+constexpr int kRV = 14686;  // 1.792741
+constexpr int kGU = 1747;   // 0.213249
+constexpr int kGV = 4366;   // 0.532909
 
-inline uint8_t Clamp8(int32_t v) { return static_cast<uint8_t>(std::clamp(v >> 16, 0, 255)); }
+inline int MulHigh(int a, int k) { return (a * k) >> 16; }  // what pmulhw and pmulhuw keep
 
-// One row of chroma interpolated to full width. H.264's chroma samples sit
-// level with the even pixels and halfway between two rows (MPEG-2 siting):
-// vertically 3/4 of the nearer row and 1/4 of the farther, horizontally the
-// sample itself or the mean of two.
-void ChromaRow(const uint8_t* __restrict near, const uint8_t* __restrict far, int chromaWidth,
-               int16_t* __restrict u, int16_t* __restrict v) {
-  for (int c = 0; c + 1 < chromaWidth; ++c) {
-    int au = 3 * near[2 * c] + far[2 * c], nu = 3 * near[2 * c + 2] + far[2 * c + 2];
-    int av = 3 * near[2 * c + 1] + far[2 * c + 1], nv = 3 * near[2 * c + 3] + far[2 * c + 3];
-    u[2 * c] = static_cast<int16_t>((4 * au + 8) >> 4);
-    u[2 * c + 1] = static_cast<int16_t>((2 * au + 2 * nu + 8) >> 4);
-    v[2 * c] = static_cast<int16_t>((4 * av + 8) >> 4);
-    v[2 * c + 1] = static_cast<int16_t>((2 * av + 2 * nv + 8) >> 4);
-  }
-  // The last sample has no right neighbour: its pixels repeat it.
-  int c = chromaWidth - 1;
-  int au = 3 * near[2 * c] + far[2 * c], av = 3 * near[2 * c + 1] + far[2 * c + 1];
-  u[2 * c] = u[2 * c + 1] = static_cast<int16_t>((4 * au + 8) >> 4);
-  v[2 * c] = v[2 * c + 1] = static_cast<int16_t>((4 * av + 8) >> 4);
+// Without saturation, unlike the vector rows; the clamp makes that the same.
+inline uint8_t Level(int luma, int chroma) {
+  return static_cast<uint8_t>(std::clamp((luma + chroma) >> kFraction, 0, 255));
 }
 
-// Planar results first: this loop vectorises, an interleaved store does not.
-void ConvertRow(const uint8_t* __restrict y, const int16_t* __restrict u, const int16_t* __restrict v,
-                uint8_t* __restrict r, uint8_t* __restrict g, uint8_t* __restrict b, int width) {
-  for (int x = 0; x < width; ++x) {
-    int32_t luma = (y[x] - 16) * kY + 32768;
-    int32_t cb = u[x] - 128, cr = v[x] - 128;
-    b[x] = Clamp8(luma + cb * kBU);
-    g[x] = Clamp8(luma - cb * kGU - cr * kGV);
-    r[x] = Clamp8(luma + cr * kRV);
+// One row's chroma terms for B, G and R, one per chroma sample, and one more
+// for the odd pixel past the last sample.
+struct ChromaTerms {
+  int16_t* b;
+  int16_t* g;
+  int16_t* r;
+};
+
+// The vector rows below each start at a given index and return where they
+// stopped; the next narrower one, and at last the plain code, go on from
+// there.
+
+#ifdef ORVANE_CONVERT_SSE2
+int ChromaSse2(const uint8_t* __restrict near, const uint8_t* __restrict far, int c, int chromaWidth,
+               ChromaTerms t) {
+  const __m128i low = _mm_set1_epi16(0x00FF), centre = _mm_set1_epi16(512);
+  const __m128i bu = _mm_set1_epi16(kBU), gu = _mm_set1_epi16(-kGU), gv = _mm_set1_epi16(-kGV),
+                rv = _mm_set1_epi16(kRV);
+  for (; c + 8 <= chromaWidth; c += 8) {
+    __m128i n = _mm_loadu_si128(reinterpret_cast<const __m128i*>(near + 2 * c));
+    __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(far + 2 * c));
+    __m128i nu = _mm_and_si128(n, low), nv = _mm_srli_epi16(n, 8);
+    __m128i fu = _mm_and_si128(f, low), fv = _mm_srli_epi16(f, 8);
+    __m128i u = _mm_add_epi16(_mm_add_epi16(nu, nu), _mm_add_epi16(nu, fu));
+    __m128i v = _mm_add_epi16(_mm_add_epi16(nv, nv), _mm_add_epi16(nv, fv));
+    u = _mm_slli_epi16(_mm_sub_epi16(u, centre), 6);
+    v = _mm_slli_epi16(_mm_sub_epi16(v, centre), 6);
+    __m128i g = _mm_add_epi16(_mm_mulhi_epi16(u, gu), _mm_mulhi_epi16(v, gv));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(t.b + c), _mm_mulhi_epi16(u, bu));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(t.g + c), g);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(t.r + c), _mm_mulhi_epi16(v, rv));
+  }
+  return c;
+}
+
+// 16 levels of one channel: luma for pixels 0-7 and 8-15, terms from the
+// pair of the first pixel on.
+inline __m128i ChannelSse2(const int16_t* terms, __m128i lumaLow, __m128i lumaHigh) {
+  __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(terms));
+  __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(terms + 1));
+  __m128i even = _mm_add_epi16(here, here), odd = _mm_add_epi16(here, next);
+  // Saturating: a sum past 511 levels still ends as 255.
+  __m128i low = _mm_srai_epi16(_mm_adds_epi16(lumaLow, _mm_unpacklo_epi16(even, odd)), kFraction);
+  __m128i high = _mm_srai_epi16(_mm_adds_epi16(lumaHigh, _mm_unpackhi_epi16(even, odd)), kFraction);
+  return _mm_packus_epi16(low, high);
+}
+
+template <bool kMirror>
+int PixelsSse2(const uint8_t* __restrict y, ChromaTerms t, uint8_t* __restrict out, int x, int width) {
+  const __m128i zero = _mm_setzero_si128(), opaque = _mm_set1_epi8(-1);
+  const __m128i ky = _mm_set1_epi16(kY), offset = _mm_set1_epi16(kYOffset);
+  for (; x + 16 <= width; x += 16) {
+    __m128i luma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + x));
+    __m128i lumaLow = _mm_add_epi16(_mm_mulhi_epu16(_mm_unpacklo_epi8(zero, luma), ky), offset);
+    __m128i lumaHigh = _mm_add_epi16(_mm_mulhi_epu16(_mm_unpackhi_epi8(zero, luma), ky), offset);
+    int c = x / 2;
+    __m128i b = ChannelSse2(t.b + c, lumaLow, lumaHigh);
+    __m128i g = ChannelSse2(t.g + c, lumaLow, lumaHigh);
+    __m128i r = ChannelSse2(t.r + c, lumaLow, lumaHigh);
+    __m128i bgLow = _mm_unpacklo_epi8(b, g), bgHigh = _mm_unpackhi_epi8(b, g);
+    __m128i raLow = _mm_unpacklo_epi8(r, opaque), raHigh = _mm_unpackhi_epi8(r, opaque);
+    __m128i quads[4] = {_mm_unpacklo_epi16(bgLow, raLow), _mm_unpackhi_epi16(bgLow, raLow),
+                        _mm_unpacklo_epi16(bgHigh, raHigh), _mm_unpackhi_epi16(bgHigh, raHigh)};
+    for (int i = 0; i < 4; ++i) {
+      if constexpr (kMirror) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * (width - x - 4 * i - 4)),
+                         _mm_shuffle_epi32(quads[i], _MM_SHUFFLE(0, 1, 2, 3)));
+      } else {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * (x + 4 * i)), quads[i]);
+      }
+    }
+  }
+  return x;
+}
+#endif
+
+#ifdef ORVANE_CONVERT_AVX2
+// The same steps twice as wide. AVX2 unpacks and packs work within each
+// 128-bit half, so the pixels come out as 0-3 and 16-19, 4-7 and 20-23, and
+// so on, and are put back in order before they are stored.
+ORVANE_AVX2 int ChromaAvx2(const uint8_t* __restrict near, const uint8_t* __restrict far, int c, int chromaWidth,
+                           ChromaTerms t) {
+  const __m256i low = _mm256_set1_epi16(0x00FF), centre = _mm256_set1_epi16(512);
+  const __m256i bu = _mm256_set1_epi16(kBU), gu = _mm256_set1_epi16(-kGU), gv = _mm256_set1_epi16(-kGV),
+                rv = _mm256_set1_epi16(kRV);
+  for (; c + 16 <= chromaWidth; c += 16) {
+    __m256i n = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(near + 2 * c));
+    __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(far + 2 * c));
+    __m256i nu = _mm256_and_si256(n, low), nv = _mm256_srli_epi16(n, 8);
+    __m256i fu = _mm256_and_si256(f, low), fv = _mm256_srli_epi16(f, 8);
+    __m256i u = _mm256_add_epi16(_mm256_add_epi16(nu, nu), _mm256_add_epi16(nu, fu));
+    __m256i v = _mm256_add_epi16(_mm256_add_epi16(nv, nv), _mm256_add_epi16(nv, fv));
+    u = _mm256_slli_epi16(_mm256_sub_epi16(u, centre), 6);
+    v = _mm256_slli_epi16(_mm256_sub_epi16(v, centre), 6);
+    __m256i g = _mm256_add_epi16(_mm256_mulhi_epi16(u, gu), _mm256_mulhi_epi16(v, gv));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(t.b + c), _mm256_mulhi_epi16(u, bu));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(t.g + c), g);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(t.r + c), _mm256_mulhi_epi16(v, rv));
+  }
+  return c;
+}
+
+ORVANE_AVX2 inline __m256i ChannelAvx2(const int16_t* terms, __m256i lumaLow, __m256i lumaHigh) {
+  __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(terms));
+  __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(terms + 1));
+  __m256i even = _mm256_add_epi16(here, here), odd = _mm256_add_epi16(here, next);
+  __m256i low = _mm256_srai_epi16(_mm256_adds_epi16(lumaLow, _mm256_unpacklo_epi16(even, odd)), kFraction);
+  __m256i high = _mm256_srai_epi16(_mm256_adds_epi16(lumaHigh, _mm256_unpackhi_epi16(even, odd)), kFraction);
+  return _mm256_packus_epi16(low, high);
+}
+
+template <bool kMirror>
+ORVANE_AVX2 int PixelsAvx2(const uint8_t* __restrict y, ChromaTerms t, uint8_t* __restrict out, int x, int width) {
+  const __m256i zero = _mm256_setzero_si256(), opaque = _mm256_set1_epi8(-1);
+  const __m256i ky = _mm256_set1_epi16(kY), offset = _mm256_set1_epi16(kYOffset);
+  const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
+  for (; x + 32 <= width; x += 32) {
+    __m256i luma = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + x));
+    __m256i lumaLow = _mm256_add_epi16(_mm256_mulhi_epu16(_mm256_unpacklo_epi8(zero, luma), ky), offset);
+    __m256i lumaHigh = _mm256_add_epi16(_mm256_mulhi_epu16(_mm256_unpackhi_epi8(zero, luma), ky), offset);
+    int c = x / 2;
+    __m256i b = ChannelAvx2(t.b + c, lumaLow, lumaHigh);
+    __m256i g = ChannelAvx2(t.g + c, lumaLow, lumaHigh);
+    __m256i r = ChannelAvx2(t.r + c, lumaLow, lumaHigh);
+    __m256i bgLow = _mm256_unpacklo_epi8(b, g), bgHigh = _mm256_unpackhi_epi8(b, g);
+    __m256i raLow = _mm256_unpacklo_epi8(r, opaque), raHigh = _mm256_unpackhi_epi8(r, opaque);
+    __m256i q0 = _mm256_unpacklo_epi16(bgLow, raLow), q1 = _mm256_unpackhi_epi16(bgLow, raLow);
+    __m256i q2 = _mm256_unpacklo_epi16(bgHigh, raHigh), q3 = _mm256_unpackhi_epi16(bgHigh, raHigh);
+    __m256i eights[4] = {_mm256_permute2x128_si256(q0, q1, 0x20), _mm256_permute2x128_si256(q2, q3, 0x20),
+                         _mm256_permute2x128_si256(q0, q1, 0x31), _mm256_permute2x128_si256(q2, q3, 0x31)};
+    for (int i = 0; i < 4; ++i) {
+      if constexpr (kMirror) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * (width - x - 8 * i - 8)),
+                            _mm256_permutevar8x32_epi32(eights[i], reverse));
+      } else {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * (x + 8 * i)), eights[i]);
+      }
+    }
+  }
+  return x;
+}
+#endif
+
+// H.264's chroma samples sit level with the even pixels and halfway between
+// two rows (MPEG-2 siting): vertically 3/4 of the nearer row and 1/4 of the
+// farther, horizontally the sample itself or the mean of two.
+void ChromaRow(const uint8_t* __restrict near, const uint8_t* __restrict far, int chromaWidth, ChromaTerms t,
+               [[maybe_unused]] bool avx2) {
+  int c = 0;
+#ifdef ORVANE_CONVERT_AVX2
+  if (avx2) c = ChromaAvx2(near, far, c, chromaWidth, t);
+#endif
+#ifdef ORVANE_CONVERT_SSE2
+  c = ChromaSse2(near, far, c, chromaWidth, t);
+#endif
+  for (; c < chromaWidth; ++c) {
+    int u = (3 * near[2 * c] + far[2 * c] - 512) * 64;
+    int v = (3 * near[2 * c + 1] + far[2 * c + 1] - 512) * 64;
+    t.b[c] = static_cast<int16_t>(MulHigh(u, kBU));
+    t.g[c] = static_cast<int16_t>(MulHigh(u, -kGU) + MulHigh(v, -kGV));
+    t.r[c] = static_cast<int16_t>(MulHigh(v, kRV));
+  }
+  // The last sample has no right neighbour: the pixel after it repeats it.
+  t.b[chromaWidth] = t.b[chromaWidth - 1];
+  t.g[chromaWidth] = t.g[chromaWidth - 1];
+  t.r[chromaWidth] = t.r[chromaWidth - 1];
+}
+
+// One row of pixels, written right to left when mirrored.
+template <bool kMirror>
+void PixelRow(const uint8_t* __restrict y, ChromaTerms t, uint8_t* __restrict out, int width,
+              [[maybe_unused]] bool avx2) {
+  int x = 0;
+#ifdef ORVANE_CONVERT_AVX2
+  if (avx2) x = PixelsAvx2<kMirror>(y, t, out, x, width);
+#endif
+#ifdef ORVANE_CONVERT_SSE2
+  x = PixelsSse2<kMirror>(y, t, out, x, width);
+#endif
+  for (; x < width; ++x) {
+    int c = x / 2, other = c + (x & 1);
+    int luma = MulHigh(y[x] << 8, kY) + kYOffset;
+    uint8_t* p = out + 4 * (kMirror ? width - 1 - x : x);
+    p[0] = Level(luma, t.b[c] + t.b[other]);
+    p[1] = Level(luma, t.g[c] + t.g[other]);
+    p[2] = Level(luma, t.r[c] + t.r[other]);
+    p[3] = 255;
   }
 }
 
-void Nv12ToBgraPrecise(const Nv12Image& src, uint8_t* dst, int dstStride, CpuScratch* s) {
+void Nv12ToBgraPrecise(const Nv12Image& src, uint8_t* dst, int dstStride, bool mirror, CpuScratch* s) {
+  bool avx2 = libyuv::TestCpuFlag(libyuv::kCpuHasAVX2) != 0;
   int chromaWidth = Half(src.width), chromaHeight = Half(src.height);
-  s->planes.resize(static_cast<size_t>(src.width) * 3);
-  s->u.resize(static_cast<size_t>(chromaWidth) * 2);
-  s->v.resize(static_cast<size_t>(chromaWidth) * 2);
-  uint8_t* r = s->planes.data();
-  uint8_t* g = r + src.width;
-  uint8_t* b = g + src.width;
+  size_t stride = static_cast<size_t>(chromaWidth) + 16;  // the repeated last term, then slack
+  s->chroma.resize(stride * 3);
+  ChromaTerms t{s->chroma.data(), s->chroma.data() + stride, s->chroma.data() + 2 * stride};
   for (int row = 0; row < src.height; ++row) {
     int c = row / 2;
     int other = (row & 1) ? (c + 1 < chromaHeight ? c + 1 : c) : (c > 0 ? c - 1 : c);
     ChromaRow(src.uv + static_cast<size_t>(c) * src.uvPitch, src.uv + static_cast<size_t>(other) * src.uvPitch,
-              chromaWidth, s->u.data(), s->v.data());
-    ConvertRow(src.y + static_cast<size_t>(row) * src.yPitch, s->u.data(), s->v.data(), r, g, b, src.width);
-    libyuv::MergeARGBPlane(r, 0, g, 0, b, 0, nullptr, 0, dst + static_cast<size_t>(row) * dstStride, 0, src.width, 1);
+              chromaWidth, t, avx2);
+    const uint8_t* y = src.y + static_cast<size_t>(row) * src.yPitch;
+    uint8_t* out = dst + static_cast<size_t>(row) * dstStride;
+    if (mirror) {
+      PixelRow<true>(y, t, out, src.width, avx2);
+    } else {
+      PixelRow<false>(y, t, out, src.width, avx2);
+    }
   }
+}
+
+// The output outside the picture's place r, filled by fill(x, y, w, h).
+template <typename Fill>
+void Bars(const FitRect& r, int width, int height, Fill fill) {
+  if (r.top > 0) fill(0, 0, width, r.top);
+  if (r.bottom < height) fill(0, r.bottom, width, height - r.bottom);
+  if (r.left > 0) fill(0, r.top, r.left, r.bottom - r.top);
+  if (r.right < width) fill(r.right, r.top, width - r.right, r.bottom - r.top);
 }
 
 // The picture scaled to w x h into a tightly packed NV12 scratch buffer.
@@ -108,22 +307,27 @@ bool ConvertNv12(const Nv12Image& src, const Nv12Target& dst, bool fit, bool mir
   FitRect r = FitDestination(src.width, src.height, dst.width, dst.height, fit);
   int w = r.right - r.left, h = r.bottom - r.top;
   if (w <= 0 || h <= 0) return false;
-  if (w != dst.width || h != dst.height) {
-    libyuv::SetPlane(dst.y, dst.yPitch, dst.width, dst.height, 16);
-    libyuv::SetPlane(dst.uv, dst.uvPitch, Half(dst.width) * 2, Half(dst.height), 128);
+  // The chroma plane holds one Cb/Cr pair per 2 x 2 pixels; a place at an
+  // odd pixel starts in the pair that covers it, and the picture's pairs
+  // overwrite that one.
+  FitRect pairs{r.left / 2, r.top / 2, r.left / 2 + Half(w), r.top / 2 + Half(h)};
+  Bars(r, dst.width, dst.height, [&](int x, int y, int bw, int bh) {
+    libyuv::SetPlane(dst.y + static_cast<size_t>(y) * dst.yPitch + x, dst.yPitch, bw, bh, 16);
+  });
+  Bars(pairs, Half(dst.width), Half(dst.height), [&](int x, int y, int bw, int bh) {
+    libyuv::SetPlane(dst.uv + static_cast<size_t>(y) * dst.uvPitch + 2 * x, dst.uvPitch, 2 * bw, bh, 128);
+  });
+  uint8_t* yAt = dst.y + static_cast<size_t>(r.top) * dst.yPitch + r.left;
+  uint8_t* uvAt = dst.uv + static_cast<size_t>(pairs.top) * dst.uvPitch + 2 * pairs.left;
+  if (!mirror) {
+    // Straight into place: the camera's usual case costs one scale and no copy.
+    return libyuv::NV12Scale(src.y, src.yPitch, src.uv, src.uvPitch, src.width, src.height, yAt, dst.yPitch, uvAt,
+                             dst.uvPitch, w, h, libyuv::kFilterBilinear) == 0;
   }
   Nv12Target picture;
   if (!ScaleToScratch(src, w, h, &scratch->nv12, &picture)) return false;
-  // The chroma plane holds one Cb/Cr pair per 2 x 2 pixels; a place at an
-  // odd pixel starts in the pair that covers it.
-  uint8_t* yAt = dst.y + static_cast<size_t>(r.top) * dst.yPitch + r.left;
-  uint8_t* uvAt = dst.uv + static_cast<size_t>(r.top / 2) * dst.uvPitch + (r.left / 2) * 2;
-  if (mirror) {
-    return libyuv::NV12Mirror(picture.y, picture.yPitch, picture.uv, picture.uvPitch, yAt, dst.yPitch, uvAt,
-                              dst.uvPitch, w, h) == 0;
-  }
-  return libyuv::NV12Copy(picture.y, picture.yPitch, picture.uv, picture.uvPitch, yAt, dst.yPitch, uvAt,
-                          dst.uvPitch, w, h) == 0;
+  return libyuv::NV12Mirror(picture.y, picture.yPitch, picture.uv, picture.uvPitch, yAt, dst.yPitch, uvAt,
+                            dst.uvPitch, w, h) == 0;
 }
 
 bool ConvertNv12ToBgra(const Nv12Image& src, uint8_t* dst, int dstStride, int width, int height, bool fit,
@@ -132,7 +336,8 @@ bool ConvertNv12ToBgra(const Nv12Image& src, uint8_t* dst, int dstStride, int wi
   FitRect r = FitDestination(src.width, src.height, width, height, fit);
   int w = r.right - r.left, h = r.bottom - r.top;
   if (w <= 0 || h <= 0) return false;
-  if (w != width || h != height) libyuv::ARGBRect(dst, dstStride, 0, 0, width, height, kBarArgb);
+  Bars(r, width, height,
+       [&](int x, int y, int bw, int bh) { libyuv::ARGBRect(dst, dstStride, x, y, bw, bh, kBarArgb); });
 
   // Scale in YUV first: fewer bytes to convert when shrinking.
   Nv12Image from = src;
@@ -141,13 +346,7 @@ bool ConvertNv12ToBgra(const Nv12Image& src, uint8_t* dst, int dstStride, int wi
     if (!ScaleToScratch(src, w, h, &scratch->nv12, &scaled)) return false;
     from = Nv12Image{scaled.y, scaled.yPitch, scaled.uv, scaled.uvPitch, w, h};
   }
-  uint8_t* at = dst + static_cast<size_t>(r.top) * dstStride + static_cast<size_t>(r.left) * 4;
-  if (!mirror) {
-    Nv12ToBgraPrecise(from, at, dstStride, scratch);
-    return true;
-  }
-  // The flip needs the converted rows somewhere else first.
-  scratch->bgra.resize(static_cast<size_t>(w) * 4 * h);
-  Nv12ToBgraPrecise(from, scratch->bgra.data(), w * 4, scratch);
-  return libyuv::ARGBMirror(scratch->bgra.data(), w * 4, at, dstStride, w, h) == 0;
+  Nv12ToBgraPrecise(from, dst + static_cast<size_t>(r.top) * dstStride + static_cast<size_t>(r.left) * 4, dstStride,
+                    mirror, scratch);
+  return true;
 }

@@ -9,7 +9,6 @@
 
 #include "../core/log.h"
 #include "../core/platform.h"
-#include "camera_feed.h"
 #include "video_pipeline.h"
 
 using Microsoft::WRL::ComPtr;
@@ -354,12 +353,7 @@ void VideoPipeline::HandleFrame(const DecodedFrame& frame) {
     return;
   }
   ProducePreview(frame);
-  if (IsCameraWatched()) {
-    unsigned long long before = cameraFrames_;
-    if (WriteCameraFrame(*this, frame) && cameraFrames_ != before) {
-      latency_.Record(kStageCamera, LatencyMs(frame.timestampUs));
-    }
-  }
+  if (cameraFeed_.IsWatched() && WriteCameraFrame(frame)) latency_.Record(kStageCamera, LatencyMs(frame.timestampUs));
   std::wstring path;
   {
     std::lock_guard lock(previewLock_);
@@ -399,7 +393,7 @@ bool VideoPipeline::IsSomeoneWatching() {
     std::lock_guard lock(previewLock_);
     if (!snapshotPath_.empty()) return true;
   }
-  return IsCameraWatched();
+  return cameraFeed_.IsWatched();
 }
 
 void VideoPipeline::SetClockOffset(int64_t offsetUs) {

@@ -291,7 +291,7 @@ void VideoPipeline::TakeSnapshot(const DecodedFrame& frame, const std::wstring& 
 }
 
 void VideoPipeline::Close() {
-  // The same as the end of a session; the camera block is closed with the
-  // camera feed's own code.
   Teardown();
+  cameraStaging_.Reset();
+  cameraFeed_.Close();
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "../core/latency_stats.h"
+#include "camera_feed.h"
 #include "cpu_convert.h"
 #include "preview_target.h"
 
@@ -89,6 +90,7 @@ class VideoPipeline {
   uint32_t CodedHeight() const { return codedHeight_; }
 
   LatencyStats& Latency() { return latency_; }
+  CameraFeed& Camera() { return cameraFeed_; }
   unsigned long long DecodedFrames() const { return decodedFrames_; }
   unsigned long long CameraFrames() const { return cameraFrames_; }
   unsigned long long SkippedFrames() const { return skippedFrames_; }
@@ -104,6 +106,7 @@ class VideoPipeline {
   void HandleOutput(IMFSample* sample);
   void HandleFrame(const DecodedFrame& frame);
   void ProducePreview(const DecodedFrame& frame);
+  bool WriteCameraFrame(const DecodedFrame& frame);
   void TakeSnapshot(const DecodedFrame& frame, const std::wstring& path);
   void ReleaseDecoder();
   void ClearAllInputViews();
@@ -129,6 +132,8 @@ class VideoPipeline {
   SharedPreviewTarget previewTarget_;
   VideoConverter previewConverter_;
   VideoConverter cameraConverter_;
+  Microsoft::WRL::ComPtr<ID3D11Texture2D> cameraStaging_;  // session thread
+  CameraFeed cameraFeed_;
   VideoConverter snapshotConverter_;
   uint64_t generation_ = 0;
   std::atomic<bool> previewReady_{false};

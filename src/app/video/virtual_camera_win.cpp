@@ -1,12 +1,22 @@
 #include <windows.h>
+#include <shlobj.h>
+#include <wrl/client.h>
 
 #include <string>
 
 #include "../../common/camera_ids.h"
+#include "../../common/win_missing.h"
 #include "../core/log.h"
 #include "virtual_camera.h"
 
 std::atomic<bool> g_cameraReady{false};
+
+namespace {
+
+// Owned by start-up, removed at exit; the main thread only.
+Microsoft::WRL::ComPtr<IMFVirtualCamera> g_camera;
+
+}  // namespace
 
 bool IsCameraRegistered() {
   std::wstring key = std::wstring(L"Software\\Classes\\CLSID\\") + kCameraClsidText + L"\\InprocServer32";
@@ -16,8 +26,21 @@ bool IsCameraRegistered() {
   return true;
 }
 
-// The camera DLL cannot register itself yet; nothing to do.
-void RegisterCameraFromApp() {}
+// An administrator's copy registers the camera DLL that lies beside it.
+void RegisterCameraFromApp() {
+  if (IsCameraRegistered() || !IsUserAnAdmin()) return;
+  wchar_t own[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return;
+  std::wstring path(own, length);
+  path = path.substr(0, path.rfind(L'\\') + 1) + L"OrvaneCam.dll";
+  HMODULE dll = LoadLibraryW(path.c_str());
+  if (!dll) return;
+  auto registerServer = LookUpFunction<HRESULT(WINAPI*)()>(dll, "DllRegisterServer");
+  HRESULT hr = registerServer ? registerServer() : E_FAIL;
+  LogLine("Registro de Orvane Cam desde la app: 0x%08x", static_cast<unsigned>(hr));
+  FreeLibrary(dll);
+}
 
 void CreateVirtualCamera() {
   RegisterCameraFromApp();
@@ -25,8 +48,25 @@ void CreateVirtualCamera() {
     LogLine("Orvane Cam no está registrada (la registra Orvane-Setup.exe)");
     return;
   }
-  // MFCreateVirtualCamera comes with the camera's own code.
-  LogLine("Orvane Cam: %s (0x%08x)", "no se pudo crear", static_cast<unsigned>(E_NOTIMPL));
+  g_camera.Reset();
+  // Windows 11 has it; older Windows and Wine do not, and then there is no camera.
+  HMODULE group = LoadLibraryExW(L"mfsensorgroup.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  auto create = LookUpFunction<MFCreateVirtualCameraFn>(group, "MFCreateVirtualCamera");
+  HRESULT hr = HRESULT_FROM_WIN32(group ? ERROR_PROC_NOT_FOUND : ERROR_MOD_NOT_FOUND);
+  if (create) {
+    hr = create(MFVirtualCameraType_SoftwareCameraSource, MFVirtualCameraLifetime_Session,
+                MFVirtualCameraAccess_CurrentUser, kCameraFriendlyName, kCameraClsidText, nullptr, 0, &g_camera);
+  }
+  if (SUCCEEDED(hr)) hr = g_camera->Start(nullptr);
+  g_cameraReady = SUCCEEDED(hr);
+  LogLine("Orvane Cam: %s (0x%08x)", SUCCEEDED(hr) ? "creada" : "no se pudo crear", static_cast<unsigned>(hr));
+  if (FAILED(hr)) g_camera.Reset();
 }
 
-void RemoveVirtualCamera() {}
+void RemoveVirtualCamera() {
+  if (g_camera) {
+    g_camera->Remove();
+    g_camera.Reset();
+  }
+  g_cameraReady = false;
+}
