@@ -1,8 +1,6 @@
 #include "camera_block.h"
 
 #include <cstring>
-#include <new>
-#include <utility>
 
 bool ReaderAlive(const CameraBlockHeader& header, uint64_t nowMs) {
   if (Peek(header.magic) != kBlockMagic) return false;
@@ -50,6 +48,10 @@ void FillBlack(const Nv12Destination& out) {
 }
 
 void CopyRows(const uint8_t* picture, const Nv12Destination& out) {
+  if (out.pitch == out.width) {
+    std::memcpy(out.data, picture, static_cast<size_t>(out.width) * out.height * 3 / 2);
+    return;
+  }
   uint8_t* row = out.data;
   // Y rows, then the CbCr rows that follow them: height * 3 / 2 rows alike.
   for (uint32_t y = 0; y < out.height + out.height / 2; ++y, row += out.pitch, picture += out.width) {
@@ -75,36 +77,21 @@ void ScaleNearest(const uint8_t* picture, uint32_t w, uint32_t h, const Nv12Dest
   }
 }
 
-// Copies the newest picture when there is one we have not taken yet. The
-// writer fills the slot that is not published and publishes it, and may
-// then at once start on the slot we are copying: any publish during our
-// copy may have torn it, so it is only kept when the counter did not move.
-// A copy that is not kept leaves the current picture as it was; the next
-// sample tries again.
-void TakeNewPicture(uint8_t* block, ReaderState* state) {
-  CameraBlockHeader* header = HeaderOf(block);
-  uint32_t before = Peek(header->frameCounter);
-  if (before == state->lastSeenCounter) return;
-  uint32_t slot = Peek(header->latestSlot) & 1;
-  uint32_t w = Peek(header->slotWidth[slot]), h = Peek(header->slotHeight[slot]);
-  if (!PictureSizeValid(w, h)) return;
-  if (!state->incoming) {
-    state->incoming = new (std::nothrow) uint8_t[kSlotSize];
-    if (!state->incoming) return;
+void Draw(const uint8_t* picture, uint32_t w, uint32_t h, const Nv12Destination& out) {
+  if (w == out.width && h == out.height) {
+    CopyRows(picture, out);
+  } else {
+    ScaleNearest(picture, w, h, out);
   }
-  std::memcpy(state->incoming, SlotOf(block, slot), static_cast<size_t>(w) * h * 3 / 2);
-  std::atomic_thread_fence(std::memory_order_seq_cst);
-  if (Peek(header->frameCounter) != before) return;
-  std::swap(state->picture, state->incoming);
-  state->width = w;
-  state->height = h;
-  state->hasFrame = true;
-  state->lastSeenCounter = before;
 }
+
+// A copy that new pictures overtook this many times in a row gives way to black.
+constexpr int kAttempts = 3;
 
 }  // namespace
 
 void FillFrameFrom(uint8_t* block, ReaderState* state, const Nv12Destination& out, uint32_t fps, uint64_t nowMs) {
+  bool shown = false;
   if (block) {
     CameraBlockHeader* header = HeaderOf(block);
     Poke(header->readerHeartbeat, nowMs);
@@ -112,17 +99,24 @@ void FillFrameFrom(uint8_t* block, ReaderState* state, const Nv12Destination& ou
     Poke(header->requestedHeight, out.height);
     Poke(header->requestedFps, fps);
     uint64_t written = Peek(header->lastWriteTick);
-    if (written == 0 || nowMs - written > kPictureFreshMs - 1) {
-      state->hasFrame = false;
-    } else {
-      TakeNewPicture(block, state);
+    bool fresh = written != 0 && nowMs - written < kPictureFreshMs;
+    if (!fresh) state->hasFrame = false;
+    for (int attempt = 0; fresh && !shown && attempt < kAttempts; ++attempt) {
+      uint32_t before = Peek(header->frameCounter);
+      // A picture given up for age comes back only with a new one.
+      if (before == state->lastSeenCounter && !state->hasFrame) break;
+      uint32_t slot = Peek(header->latestSlot) & 1;
+      uint32_t w = Peek(header->slotWidth[slot]), h = Peek(header->slotHeight[slot]);
+      if (!PictureSizeValid(w, h)) break;
+      Draw(SlotOf(block, slot), w, h, out);
+      std::atomic_thread_fence(std::memory_order_seq_cst);
+      if (Peek(header->frameCounter) != before) continue;
+      state->lastSeenCounter = before;
+      state->hasFrame = true;
+      state->width = w;
+      state->height = h;
+      shown = true;
     }
   }
-  if (!state->hasFrame || !state->picture) {
-    FillBlack(out);
-  } else if (state->width == out.width && state->height == out.height) {
-    CopyRows(state->picture, out);
-  } else {
-    ScaleNearest(state->picture, state->width, state->height, out);
-  }
+  if (!shown) FillBlack(out);
 }

@@ -101,20 +101,8 @@ void RefreshLinkState(CameraBlockHeader* header, bool connected, bool paused, ui
 
 struct ReaderState {
   uint32_t lastSeenCounter = 0;
-  bool hasFrame = false;
-  // kSlotSize bytes each, allocated on first use. A copy goes into
-  // `incoming` and becomes `picture` only once it is known to be whole, so a
-  // copy the writer overtook never reaches a sample.
-  uint8_t* picture = nullptr;
-  uint8_t* incoming = nullptr;
-  uint32_t width = 0, height = 0;
-  ReaderState() = default;
-  ReaderState(const ReaderState&) = delete;
-  ReaderState& operator=(const ReaderState&) = delete;
-  ~ReaderState() {
-    delete[] picture;
-    delete[] incoming;
-  }
+  bool hasFrame = false;           // a picture is on, and fresh
+  uint32_t width = 0, height = 0;  // of that picture
 };
 
 struct Nv12Destination {
@@ -124,7 +112,11 @@ struct Nv12Destination {
 };
 
 // One sample: writes the heartbeat and the requested size into the block
-// (block may be null: no block, black picture), takes a new picture when
-// one was published whole, and fills the destination with the current
-// picture, scaled by nearest neighbour when its size differs, or black.
+// (block may be null: no block, black picture) and fills the destination
+// with the newest picture, straight from its slot, scaled by nearest
+// neighbour when its size differs; black when there is none or it is old.
+//
+// The writer fills the slot that is not published, publishes it, and may
+// then at once start on the other: a copy during which the counter moved
+// may be torn, and is made again from the newest slot.
 void FillFrameFrom(uint8_t* block, ReaderState* state, const Nv12Destination& out, uint32_t fps, uint64_t nowMs);
