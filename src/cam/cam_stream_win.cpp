@@ -159,6 +159,8 @@ STDMETHODIMP Flujo::RequestSample(IUnknown* token) {
       FillFrame(scanline, static_cast<uint32_t>(pitch));
     }
     buffer2d->Unlock2D();
+    // Readers that look at the plain buffer see the whole picture too.
+    buffer->SetCurrentLength(pictureBytes);
   } else {
     BYTE* data = nullptr;
     DWORD max = 0;

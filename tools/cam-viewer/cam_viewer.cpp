@@ -1,0 +1,631 @@
+// Stands in for the Windows Frame Server, which does not exist under
+// Wine: loads the camera DLL into this process, activates its media source
+// the way the service does, pulls samples at the type's frame rate and
+// prints every event and sample as one JSON object per line.
+//
+// cam-viewer --dll PATH [--width W --height H [--fps F]] [--seconds S | --samples N]
+//            [--allocator] [--png INDEX:PATH]... [--raw INDEX:PATH]... [--list-types]
+//
+// Exit codes: 0 ran to the end; 1 a requested file was not written; 2 no
+// DLL, entry point or class; 3 no type of that size; 4 Start, Stop or their
+// events failed; 5 a sample could not be had; 64 bad arguments.
+#include <windows.h>
+#include <mfapi.h>
+#include <mferror.h>
+#include <mfidl.h>
+#include <mmsystem.h>
+#include <wrl/client.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "app/video/cpu_convert.h"
+#include "app/video/video_pipeline.h"
+#include "common/camera_ids.h"
+#include "common/text_win.h"
+#include "common/win_missing.h"
+#include "viewer_core.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+enum ExitCode {
+  kRanToEnd = 0,
+  kFileNotWritten = 1,
+  kNoCamera = 2,
+  kNoType = 3,
+  kStartFailed = 4,
+  kNoSample = 5,
+  kBadArguments = 64,
+};
+
+constexpr int64_t kEventWaitUs = 5'000'000;
+// COM frees unused DLLs a while after they become free, not at once: a
+// source whose last reference goes on a work queue thread just after
+// Shutdown is not a leak.
+constexpr int64_t kUnloadWaitUs = 1'000'000;
+
+LARGE_INTEGER g_startTicks, g_tickRate;
+
+int64_t NowUs() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return (now.QuadPart - g_startTicks.QuadPart) * 1'000'000 / g_tickRate.QuadPart;
+}
+
+void SleepUntil(int64_t dueUs) {
+  for (int64_t left = dueUs - NowUs(); left > 0; left = dueUs - NowUs())
+    Sleep(static_cast<DWORD>((left + 999) / 1000));
+}
+
+JsonLine Stamped() {
+  JsonLine line;
+  line.Num("t", static_cast<double>(NowUs()) / 1000.0, 1);
+  return line;
+}
+
+void Emit(const JsonLine& line) {
+  std::fputs(line.Text().c_str(), stdout);
+  std::fflush(stdout);
+}
+
+void Fail(const std::string& call, HRESULT hr) {
+  std::fprintf(stderr, "cam-viewer: %s: %s\n", call.c_str(), HexStatus(static_cast<uint32_t>(hr)).c_str());
+  std::fflush(stderr);
+}
+
+template <typename T>
+T Export(HMODULE module, const char* name) {
+  return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+template <typename T>
+HRESULT EventObject(IMFMediaEvent* event, ComPtr<T>& object) {
+  PROPVARIANT value;
+  PropVariantInit(&value);
+  HRESULT hr = event->GetValue(&value);
+  if (SUCCEEDED(hr)) {
+    hr = value.vt == VT_UNKNOWN && value.punkVal
+             ? value.punkVal->QueryInterface(IID_PPV_ARGS(object.ReleaseAndGetAddressOf()))
+             : E_NOINTERFACE;
+  }
+  PropVariantClear(&value);
+  return hr;
+}
+
+VideoTypeInfo Describe(IMFMediaType* type) {
+  VideoTypeInfo info;
+  (void)MFGetAttributeSize(type, MF_MT_FRAME_SIZE, &info.width, &info.height);
+  (void)MFGetAttributeRatio(type, MF_MT_FRAME_RATE, &info.fpsNumerator, &info.fpsDenominator);
+  return info;
+}
+
+// The FourCC of the video subtypes built on it, else the GUID.
+std::string SubtypeName(IMFMediaType* type) {
+  GUID subtype = GUID_NULL;
+  if (FAILED(type->GetGUID(MF_MT_SUBTYPE, &subtype))) return "none";
+  GUID base = MFVideoFormat_Base;
+  base.Data1 = subtype.Data1;
+  std::string name;
+  for (int i = 0; i < 4; ++i) name += static_cast<char>((subtype.Data1 >> (8 * i)) & 0xFF);
+  bool printable = true;
+  for (char c : name) printable = printable && c >= 0x20 && c < 0x7F;
+  if (IsEqualGUID(base, subtype) && printable) return name;
+  wchar_t text[64] = {};
+  StringFromGUID2(subtype, text, 64);
+  return WideToUtf8(text);
+}
+
+struct Queue {
+  IMFMediaEventGenerator* events;
+  const char* name;
+};
+
+enum class Pump { kMore, kDone, kFailed };
+
+// Reads the queues in turn without blocking, printing every event, until
+// the handler has what it waits for. An event with a failed status ends
+// the wait; so do 5 s without what is waited for.
+template <typename Handler>
+Pump PumpEvents(std::initializer_list<Queue> queues, const char* waitingFor, Handler handle) {
+  int64_t giveUpUs = NowUs() + kEventWaitUs;
+  for (;;) {
+    bool any = false;
+    for (const Queue& q : queues) {
+      if (!q.events) continue;
+      ComPtr<IMFMediaEvent> event;
+      HRESULT hr = q.events->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event);
+      if (hr == MF_E_NO_EVENTS_AVAILABLE) continue;
+      if (FAILED(hr)) {
+        Fail(std::string("IMFMediaEventGenerator::GetEvent (") + q.name + ")", hr);
+        return Pump::kFailed;
+      }
+      any = true;
+      MediaEventType type = MEUnknown;
+      HRESULT status = S_OK;
+      (void)event->GetType(&type);
+      (void)event->GetStatus(&status);
+      Emit(Stamped().Str("queue", q.name).Str("event", EventName(type)).Str("status",
+                                                                            HexStatus(static_cast<uint32_t>(status))));
+      if (FAILED(status)) {
+        Fail(EventName(type) + " (" + q.name + ")", status);
+        return Pump::kFailed;
+      }
+      Pump step = handle(q, type, event.Get());
+      if (step != Pump::kMore) return step;
+    }
+    if (NowUs() >= giveUpUs) {
+      Fail(std::string("no ") + waitingFor + " within 5 s", MF_E_NO_EVENTS_AVAILABLE);
+      return Pump::kFailed;
+    }
+    if (!any) Sleep(1);
+  }
+}
+
+// Unlocks what Lock or Lock2D locked, on every way out.
+class BufferLock {
+ public:
+  BufferLock() = default;
+  BufferLock(const BufferLock&) = delete;
+  BufferLock& operator=(const BufferLock&) = delete;
+  ~BufferLock() {
+    if (twoD_) (void)twoD_->Unlock2D();
+    else if (plain_) (void)plain_->Unlock();
+  }
+  void Locked2D(IMF2DBuffer* b) { twoD_ = b; }
+  void Locked(IMFMediaBuffer* b) { plain_ = b; }
+
+ private:
+  IMF2DBuffer* twoD_ = nullptr;
+  IMFMediaBuffer* plain_ = nullptr;
+};
+
+using DllGetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+using DllCanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
+
+class CameraRun {
+ public:
+  explicit CameraRun(const ViewerOptions& options) : o_(options) {}
+  int Run();
+
+ private:
+  int Activate();
+  int ChooseType();
+  void OfferAllocator();
+  int StartSource();
+  int PullSamples();
+  int ShowSample(int index, IMFSample* sample);
+  void WriteFiles(int index, const Nv12Image& picture);
+  int StopSource();
+  void ShutDown(int code);
+
+  const ViewerOptions& o_;
+  HMODULE module_ = nullptr;
+  ComPtr<IClassFactory> factory_;
+  ComPtr<IMFActivate> activate_;
+  ComPtr<IMFMediaSource> source_;
+  ComPtr<IMFPresentationDescriptor> pd_;
+  ComPtr<IMFVideoSampleAllocatorEx> allocator_;
+  ComPtr<IMFVideoSampleAllocatorCallback> pool_;
+  ComPtr<IMFMediaStream> stream_;
+  VideoTypeInfo type_;
+  int pitch_ = 0;  // of plain buffers
+  bool started_ = false;
+  bool fileFailed_ = false;
+  int samples_ = 0;
+  CpuScratch scratch_;
+  std::vector<uint8_t> bgra_;
+};
+
+int CameraRun::Run() {
+  int code = Activate();
+  if (module_) {
+    if (code == kRanToEnd) code = ChooseType();
+    if (code == kRanToEnd && o_.allocator) OfferAllocator();
+    if (code == kRanToEnd) code = StartSource();
+    if (code == kRanToEnd) code = PullSamples();
+    if (started_) {
+      int stopped = StopSource();
+      if (code == kRanToEnd) code = stopped;
+    }
+    for (const std::vector<SampleFile>* files : {&o_.png, &o_.raw}) {
+      for (const SampleFile& f : *files) {
+        if (f.index < samples_) continue;
+        std::fprintf(stderr, "cam-viewer: no sample %d for %s (%d came)\n", f.index, WideToUtf8(f.path).c_str(),
+                     samples_);
+        fileFailed_ = true;
+      }
+    }
+    if (code == kRanToEnd && fileFailed_) code = kFileNotWritten;
+    ShutDown(code);
+  }
+  return code;
+}
+
+int CameraRun::Activate() {
+  module_ = LoadLibraryW(o_.dll.c_str());
+  if (!module_) {
+    Fail("LoadLibraryW " + WideToUtf8(o_.dll), HRESULT_FROM_WIN32(GetLastError()));
+    return kNoCamera;
+  }
+  auto getClassObject = Export<DllGetClassObjectFn>(module_, "DllGetClassObject");
+  if (!getClassObject) {
+    Fail("GetProcAddress DllGetClassObject", HRESULT_FROM_WIN32(GetLastError()));
+    return kNoCamera;
+  }
+  CLSID clsid;
+  HRESULT hr = CLSIDFromString(kCameraClsidText, &clsid);
+  if (SUCCEEDED(hr)) hr = getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(factory_.GetAddressOf()));
+  if (FAILED(hr)) {
+    Fail("DllGetClassObject", hr);
+    return kNoCamera;
+  }
+  hr = factory_->CreateInstance(nullptr, IID_PPV_ARGS(&activate_));
+  if (FAILED(hr)) {
+    Fail("IClassFactory::CreateInstance IMFActivate", hr);
+    return kNoCamera;
+  }
+  hr = activate_->ActivateObject(IID_PPV_ARGS(&source_));
+  if (FAILED(hr)) {
+    Fail("IMFActivate::ActivateObject IMFMediaSource", hr);
+    return kNoCamera;
+  }
+  return kRanToEnd;
+}
+
+int CameraRun::ChooseType() {
+  HRESULT hr = source_->CreatePresentationDescriptor(&pd_);
+  if (FAILED(hr)) {
+    Fail("IMFMediaSource::CreatePresentationDescriptor", hr);
+    return kNoType;
+  }
+  BOOL selected = FALSE;
+  ComPtr<IMFStreamDescriptor> sd;
+  ComPtr<IMFMediaTypeHandler> handler;
+  DWORD count = 0;
+  if (FAILED(hr = pd_->GetStreamDescriptorByIndex(0, &selected, &sd)) ||
+      FAILED(hr = sd->GetMediaTypeHandler(&handler)) || FAILED(hr = handler->GetMediaTypeCount(&count))) {
+    Fail("stream 0's media type handler", hr);
+    return kNoType;
+  }
+  std::vector<ComPtr<IMFMediaType>> types(count);
+  std::vector<VideoTypeInfo> infos;
+  for (DWORD i = 0; i < count; ++i) {
+    hr = handler->GetMediaTypeByIndex(i, &types[i]);
+    if (FAILED(hr)) {
+      Fail("IMFMediaTypeHandler::GetMediaTypeByIndex " + std::to_string(i), hr);
+      return kNoType;
+    }
+    infos.push_back(Describe(types[i].Get()));
+    if (o_.listTypes) {
+      Emit(JsonLine()
+               .Int("type", i)
+               .Int("width", infos[i].width)
+               .Int("height", infos[i].height)
+               .Fps("fps", infos[i].fpsNumerator, infos[i].fpsDenominator)
+               .Str("subtype", SubtypeName(types[i].Get())));
+    }
+  }
+
+  ComPtr<IMFMediaType> chosen;
+  if (o_.width > 0) {
+    int pick = PickType(infos, o_.width, o_.height, o_.fps);
+    if (pick < 0) {
+      std::string what = std::to_string(o_.width) + "x" + std::to_string(o_.height);
+      if (o_.fps > 0) {
+        char rate[32];
+        std::snprintf(rate, sizeof rate, "@%g", o_.fps);
+        what += rate;
+      }
+      Fail("no type of " + what + " among " + std::to_string(count), MF_E_INVALIDMEDIATYPE);
+      return kNoType;
+    }
+    chosen = types[static_cast<size_t>(pick)];
+  } else if (FAILED(hr = handler->GetCurrentMediaType(&chosen))) {
+    if (count == 0) {
+      Fail("IMFMediaTypeHandler::GetCurrentMediaType, and no type to pick", hr);
+      return kNoType;
+    }
+    chosen = types[0];
+  }
+  GUID subtype = GUID_NULL;
+  (void)chosen->GetGUID(MF_MT_SUBTYPE, &subtype);
+  type_ = Describe(chosen.Get());
+  if (!IsEqualGUID(subtype, MFVideoFormat_NV12) || type_.width == 0 || type_.height == 0) {
+    Fail("the type is not NV12 with a frame size: " + SubtypeName(chosen.Get()), MF_E_INVALIDMEDIATYPE);
+    return kNoType;
+  }
+  // A plain buffer's rows follow the type's stride when it gives one.
+  UINT32 stride = 0;
+  pitch_ = static_cast<int>(type_.width);
+  if (SUCCEEDED(chosen->GetUINT32(MF_MT_DEFAULT_STRIDE, &stride)) &&
+      static_cast<int32_t>(stride) > pitch_)
+    pitch_ = static_cast<int32_t>(stride);
+  hr = handler->SetCurrentMediaType(chosen.Get());
+  if (FAILED(hr)) {
+    Fail("IMFMediaTypeHandler::SetCurrentMediaType", hr);
+    return kNoType;
+  }
+  hr = pd_->SelectStream(0);
+  if (FAILED(hr)) {
+    Fail("IMFPresentationDescriptor::SelectStream 0", hr);
+    return kStartFailed;
+  }
+  return kRanToEnd;
+}
+
+// The Frame Server hands its own allocator over before starting; a source
+// without the interface allocates its samples itself.
+void CameraRun::OfferAllocator() {
+  ComPtr<IMFSampleAllocatorControl> control;
+  HRESULT hr = source_.As(&control);
+  if (FAILED(hr)) {
+    Emit(Stamped().Bool("allocator", false).Str("status", HexStatus(static_cast<uint32_t>(hr))).Str(
+        "note", "the source has no IMFSampleAllocatorControl"));
+    return;
+  }
+  hr = MFCreateVideoSampleAllocatorEx(IID_PPV_ARGS(&allocator_));
+  if (FAILED(hr)) {
+    Fail("MFCreateVideoSampleAllocatorEx", hr);
+  } else if (FAILED(hr = control->SetDefaultAllocator(0, allocator_.Get()))) {
+    Fail("IMFSampleAllocatorControl::SetDefaultAllocator", hr);
+  }
+  if (FAILED(hr)) {
+    allocator_.Reset();
+    Emit(Stamped().Bool("allocator", false).Str("status", HexStatus(static_cast<uint32_t>(hr))));
+    return;
+  }
+  (void)allocator_.As(&pool_);
+  JsonLine line = Stamped();
+  line.Bool("allocator", true).Str("status", HexStatus(S_OK));
+  DWORD input = 0;
+  MFSampleAllocatorUsage usage = MFSampleAllocatorUsage_DoesNotAllocate;
+  hr = control->GetAllocatorUsage(0, &input, &usage);
+  if (SUCCEEDED(hr)) line.Int("usage", usage);
+  else line.Str("usageStatus", HexStatus(static_cast<uint32_t>(hr)));
+  Emit(line);
+}
+
+int CameraRun::StartSource() {
+  PROPVARIANT from;
+  PropVariantInit(&from);  // VT_EMPTY: from the current position
+  HRESULT hr = source_->Start(pd_.Get(), &GUID_NULL, &from);
+  if (FAILED(hr)) {
+    Fail("IMFMediaSource::Start", hr);
+    return kStartFailed;
+  }
+  started_ = true;
+  bool sourceStarted = false;
+  Pump p = PumpEvents({{source_.Get(), "source"}}, "MENewStream and MESourceStarted",
+                      [&](const Queue&, MediaEventType type, IMFMediaEvent* event) {
+                        if (type == MENewStream || type == MEUpdatedStream) {
+                          HRESULT got = EventObject(event, stream_);
+                          if (FAILED(got)) {
+                            Fail(EventName(type) + " without an IMFMediaStream", got);
+                            return Pump::kFailed;
+                          }
+                        } else if (type == MESourceStarted) {
+                          sourceStarted = true;
+                        }
+                        return stream_ && sourceStarted ? Pump::kDone : Pump::kMore;
+                      });
+  if (p != Pump::kDone) return kStartFailed;
+  p = PumpEvents({{stream_.Get(), "stream"}, {source_.Get(), "source"}}, "MEStreamStarted",
+                 [&](const Queue& q, MediaEventType type, IMFMediaEvent*) {
+                   return q.events == stream_.Get() && type == MEStreamStarted ? Pump::kDone : Pump::kMore;
+                 });
+  return p == Pump::kDone ? kRanToEnd : kStartFailed;
+}
+
+int CameraRun::PullSamples() {
+  PullSchedule schedule(type_.fpsNumerator, type_.fpsDenominator);
+  const int64_t originUs = NowUs();
+  const auto endUs = static_cast<int64_t>(o_.seconds * 1e6);
+  for (int n = 0;; ++n) {
+    if (o_.samples >= 0 ? n >= o_.samples : schedule.NextDueUs() >= endUs) break;
+    SleepUntil(originUs + schedule.NextDueUs());
+    HRESULT hr = stream_->RequestSample(nullptr);
+    if (FAILED(hr)) {
+      Fail("IMFMediaStream::RequestSample", hr);
+      return kNoSample;
+    }
+    ComPtr<IMFSample> sample;
+    Pump p = PumpEvents({{stream_.Get(), "stream"}, {source_.Get(), "source"}}, "MEMediaSample",
+                        [&](const Queue& q, MediaEventType type, IMFMediaEvent* event) {
+                          if (type == MEMediaSample && q.events == stream_.Get()) {
+                            HRESULT got = EventObject(event, sample);
+                            if (SUCCEEDED(got)) return Pump::kDone;
+                            Fail("MEMediaSample without an IMFSample", got);
+                            return Pump::kFailed;
+                          }
+                          if (type == MEEndOfStream || type == MEStreamStopped || type == MESourceStopped) {
+                            Fail(EventName(type) + " while waiting for a sample", MF_E_END_OF_STREAM);
+                            return Pump::kFailed;
+                          }
+                          return Pump::kMore;
+                        });
+    if (p != Pump::kDone) return kNoSample;
+    schedule.Pulled(NowUs() - originUs);
+    int code = ShowSample(n, sample.Get());
+    if (code != kRanToEnd) return code;
+    ++samples_;
+  }
+  return kRanToEnd;
+}
+
+int CameraRun::ShowSample(int index, IMFSample* sample) {
+  DWORD buffers = 0;
+  ComPtr<IMFMediaBuffer> buffer;
+  HRESULT hr = sample->GetBufferCount(&buffers);
+  if (SUCCEEDED(hr)) hr = sample->GetBufferByIndex(0, &buffer);
+  if (FAILED(hr)) {
+    Fail("IMFSample::GetBufferByIndex 0", hr);
+    return kNoSample;
+  }
+  DWORD bytes = 0;
+  (void)buffer->GetCurrentLength(&bytes);
+  const int width = static_cast<int>(type_.width), height = static_cast<int>(type_.height);
+
+  BufferLock lock;
+  BYTE* scan0 = nullptr;
+  LONG pitch = 0;
+  ComPtr<IMF2DBuffer> twoD;
+  if (SUCCEEDED(buffer.As(&twoD))) {
+    if (FAILED(hr = twoD->Lock2D(&scan0, &pitch))) {
+      Fail("IMF2DBuffer::Lock2D", hr);
+      return kNoSample;
+    }
+    lock.Locked2D(twoD.Get());
+    if (std::abs(pitch) < width) {
+      Fail("IMF2DBuffer::Lock2D pitch " + std::to_string(pitch) + " below the width", E_UNEXPECTED);
+      return kNoSample;
+    }
+  } else {
+    DWORD maxLength = 0, length = 0;
+    if (FAILED(hr = buffer->Lock(&scan0, &maxLength, &length))) {
+      Fail("IMFMediaBuffer::Lock", hr);
+      return kNoSample;
+    }
+    lock.Locked(buffer.Get());
+    pitch = pitch_;
+    if (length < Nv12BufferBytes(pitch, width, height)) {
+      Fail("IMFMediaBuffer::Lock: " + std::to_string(length) + " bytes for " + std::to_string(width) + "x" +
+               std::to_string(height),
+           MF_E_BUFFERTOOSMALL);
+      return kNoSample;
+    }
+  }
+  Nv12Image picture = Nv12InBuffer(scan0, static_cast<int>(pitch), width, height);
+
+  JsonLine line = Stamped();
+  line.Int("sample", index).Int("width", width).Int("height", height);
+  LONGLONG time = 0, duration = 0;
+  if (SUCCEEDED(sample->GetSampleTime(&time))) line.Int("time", time);
+  else line.Null("time");
+  if (SUCCEEDED(sample->GetSampleDuration(&duration))) line.Int("duration", duration);
+  else line.Null("duration");
+  line.Int("bytes", bytes).Int("pitch", pitch).Num("ymean", LumaMean(picture), 1);
+  line.Int("buffers", buffers).Bool("2d", twoD != nullptr);
+  LONG free = 0;
+  if (pool_ && SUCCEEDED(pool_->GetFreeSampleCount(&free))) line.Int("poolFree", free);
+  Emit(line);
+  WriteFiles(index, picture);
+  return kRanToEnd;
+}
+
+void CameraRun::WriteFiles(int index, const Nv12Image& picture) {
+  for (const SampleFile& f : o_.png) {
+    if (f.index != index) continue;
+    bgra_.resize(static_cast<size_t>(picture.width) * picture.height * 4);
+    if (!ConvertNv12ToBgra(picture, bgra_.data(), picture.width * 4, picture.width, picture.height, false, false,
+                           &scratch_) ||
+        !SavePng(f.path, bgra_.data(), picture.width, picture.height, picture.width * 4)) {
+      Fail("SavePng " + WideToUtf8(f.path), E_FAIL);
+      fileFailed_ = true;
+    }
+  }
+  for (const SampleFile& f : o_.raw) {
+    if (f.index != index) continue;
+    std::vector<uint8_t> packed = PackNv12(picture);
+    FILE* out = _wfopen(f.path.c_str(), L"wb");
+    bool written = out && std::fwrite(packed.data(), 1, packed.size(), out) == packed.size();
+    if (out && std::fclose(out) != 0) written = false;
+    if (!written) {
+      Fail("writing " + WideToUtf8(f.path), HRESULT_FROM_WIN32(ERROR_WRITE_FAULT));
+      fileFailed_ = true;
+    }
+  }
+}
+
+int CameraRun::StopSource() {
+  HRESULT hr = source_->Stop();
+  if (FAILED(hr)) {
+    Fail("IMFMediaSource::Stop", hr);
+    return kStartFailed;
+  }
+  bool sourceStopped = false, streamStopped = !stream_;
+  Pump p = PumpEvents({{source_.Get(), "source"}, {stream_.Get(), "stream"}}, "MESourceStopped and MEStreamStopped",
+                      [&](const Queue& q, MediaEventType type, IMFMediaEvent*) {
+                        if (type == MESourceStopped && q.events == source_.Get()) sourceStopped = true;
+                        if (type == MEStreamStopped && q.events == stream_.Get()) streamStopped = true;
+                        return sourceStopped && streamStopped ? Pump::kDone : Pump::kMore;
+                      });
+  return p == Pump::kDone ? kRanToEnd : kStartFailed;
+}
+
+void CameraRun::ShutDown(int code) {
+  HRESULT hr;
+  if (source_ && FAILED(hr = source_->Shutdown())) Fail("IMFMediaSource::Shutdown", hr);
+  if (activate_) {
+    if (FAILED(hr = activate_->ShutdownObject())) Fail("IMFActivate::ShutdownObject", hr);
+    if (FAILED(hr = activate_->DetachObject())) Fail("IMFActivate::DetachObject", hr);
+  }
+  stream_.Reset();
+  pool_.Reset();
+  allocator_.Reset();
+  pd_.Reset();
+  source_.Reset();
+  activate_.Reset();
+  factory_.Reset();
+
+  JsonLine line = Stamped();
+  line.Bool("done", true).Int("samples", samples_);
+  auto canUnloadNow = Export<DllCanUnloadNowFn>(module_, "DllCanUnloadNow");
+  HRESULT canUnload = E_NOTIMPL;
+  if (canUnloadNow) {
+    const int64_t askedUs = NowUs();
+    while ((canUnload = canUnloadNow()) != S_OK && NowUs() - askedUs < kUnloadWaitUs) Sleep(10);
+    line.Str("canUnload", HexStatus(static_cast<uint32_t>(canUnload)))
+        .Num("canUnloadWaitMs", static_cast<double>(NowUs() - askedUs) / 1000.0, 1);
+  } else {
+    line.Null("canUnload");
+  }
+  line.Int("exit", code);
+  Emit(line);
+  // As COM does: a DLL that still has objects alive stays loaded.
+  if (canUnload == S_OK) FreeLibrary(module_);
+  module_ = nullptr;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  QueryPerformanceFrequency(&g_tickRate);
+  QueryPerformanceCounter(&g_startTicks);
+  ViewerOptions options;
+  std::string bad = ParseViewerOptions(std::vector<std::wstring>(argv + 1, argv + argc), &options);
+  if (!bad.empty()) {
+    std::fprintf(stderr,
+                 "cam-viewer: %s\n"
+                 "usage: cam-viewer --dll PATH [--width W --height H [--fps F]] [--seconds S | --samples N]\n"
+                 "                  [--allocator] [--png INDEX:PATH]... [--raw INDEX:PATH]... [--list-types]\n",
+                 bad.c_str());
+    return kBadArguments;
+  }
+  HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (FAILED(hr)) {
+    Fail("CoInitializeEx", hr);
+    return kNoCamera;
+  }
+  hr = MFStartup(MF_VERSION, MFSTARTUP_FULL);
+  if (FAILED(hr)) {
+    Fail("MFStartup", hr);
+    CoUninitialize();
+    return kNoCamera;
+  }
+  // Sleep in 1 ms steps, so pulls land within a millisecond of their time.
+  timeBeginPeriod(1);
+  int code;
+  {
+    CameraRun run(options);
+    code = run.Run();
+  }
+  timeEndPeriod(1);
+  MFShutdown();
+  CoUninitialize();
+  return code;
+}
