@@ -60,19 +60,22 @@ void CopyRows(const uint8_t* picture, const Nv12Destination& out) {
 }
 
 void ScaleNearest(const uint8_t* picture, uint32_t w, uint32_t h, const Nv12Destination& out) {
+  // Source columns, worked out once for all rows (a 4K row at most).
+  uint16_t columns[kMaxWidth];
+  for (uint32_t x = 0; x < out.width; ++x) columns[x] = static_cast<uint16_t>(x * w / out.width);
   uint8_t* row = out.data;
   for (uint32_t y = 0; y < out.height; ++y, row += out.pitch) {
     const uint8_t* source = picture + static_cast<size_t>(y * h / out.height) * w;
-    for (uint32_t x = 0; x < out.width; ++x) row[x] = source[x * w / out.width];
+    for (uint32_t x = 0; x < out.width; ++x) row[x] = source[columns[x]];
   }
   const uint8_t* chroma = picture + static_cast<size_t>(w) * h;
   uint32_t pairsIn = w / 2, rowsIn = h / 2, pairsOut = out.width / 2, rowsOut = out.height / 2;
+  for (uint32_t x = 0; x < pairsOut; ++x) columns[x] = static_cast<uint16_t>(2 * (x * pairsIn / pairsOut));
   for (uint32_t y = 0; y < rowsOut; ++y, row += out.pitch) {
     const uint8_t* source = chroma + static_cast<size_t>(y * rowsIn / rowsOut) * w;
     for (uint32_t x = 0; x < pairsOut; ++x) {
-      const uint8_t* pair = source + 2 * (x * pairsIn / pairsOut);
-      row[2 * x] = pair[0];
-      row[2 * x + 1] = pair[1];
+      row[2 * x] = source[columns[x]];
+      row[2 * x + 1] = source[columns[x] + 1];
     }
   }
 }

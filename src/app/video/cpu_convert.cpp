@@ -147,9 +147,7 @@ int PixelsSse2(const uint8_t* __restrict y, ChromaTerms t, uint8_t* __restrict o
 #endif
 
 #ifdef ORVANE_CONVERT_AVX2
-// The same steps twice as wide. AVX2 unpacks and packs work within each
-// 128-bit half, so the pixels come out as 0-3 and 16-19, 4-7 and 20-23, and
-// so on, and are put back in order before they are stored.
+// The same steps twice as wide.
 ORVANE_AVX2 int ChromaAvx2(const uint8_t* __restrict near, const uint8_t* __restrict far, int c, int chromaWidth,
                            ChromaTerms t) {
   const __m256i low = _mm256_set1_epi16(0x00FF), centre = _mm256_set1_epi16(512);
@@ -181,6 +179,9 @@ ORVANE_AVX2 inline __m256i ChannelAvx2(const int16_t* terms, __m256i lumaLow, __
   return _mm256_packus_epi16(low, high);
 }
 
+// AVX2 unpacks and packs work within each 128-bit half, so the pixels come
+// out as 0-3 with 16-19, 4-7 with 20-23, and so on, and are put back in
+// order before they are stored.
 template <bool kMirror>
 ORVANE_AVX2 int PixelsAvx2(const uint8_t* __restrict y, ChromaTerms t, uint8_t* __restrict out, int x, int width) {
   const __m256i zero = _mm256_setzero_si256(), opaque = _mm256_set1_epi8(-1);
@@ -290,14 +291,36 @@ void Bars(const FitRect& r, int width, int height, Fill fill) {
   if (r.right < width) fill(r.right, r.top, width - r.right, r.bottom - r.top);
 }
 
-// The picture scaled to w x h into a tightly packed NV12 scratch buffer.
-bool ScaleToScratch(const Nv12Image& src, int w, int h, std::vector<uint8_t>* scratch, Nv12Target* out) {
+// A tightly packed NV12 picture of w x h in a scratch buffer.
+Nv12Target ScratchPicture(int w, int h, std::vector<uint8_t>* scratch) {
   size_t ySize = static_cast<size_t>(w) * h;
-  size_t uvSize = static_cast<size_t>(Half(w)) * 2 * Half(h);
-  scratch->resize(ySize + uvSize);
-  *out = Nv12Target{scratch->data(), w, scratch->data() + ySize, Half(w) * 2, w, h};
-  return libyuv::NV12Scale(src.y, src.yPitch, src.uv, src.uvPitch, src.width, src.height, out->y, out->yPitch,
-                           out->uv, out->uvPitch, w, h, libyuv::kFilterBilinear) == 0;
+  scratch->resize(ySize + static_cast<size_t>(Half(w)) * 2 * Half(h));
+  return Nv12Target{scratch->data(), w, scratch->data() + ySize, Half(w) * 2, w, h};
+}
+
+// Bilinear, with the chroma split, scaled plane by plane and merged again:
+// libyuv's filter for interleaved pairs (behind NV12Scale) weighs two
+// neighbours by 127/128 in all and so shrinks every Cb and Cr by 1/128 (128
+// becomes 127: two levels of blue), while its plane filter weighs them by a
+// whole. Sizes are checked by the callers.
+void Scale(const Nv12Image& src, const Nv12Target& to, CpuScratch* s) {
+  if (to.width == src.width && to.height == src.height) {
+    libyuv::NV12Copy(src.y, src.yPitch, src.uv, src.uvPitch, to.y, to.yPitch, to.uv, to.uvPitch, to.width, to.height);
+    return;
+  }
+  int fromWidth = Half(src.width), fromHeight = Half(src.height), toWidth = Half(to.width), toHeight = Half(to.height);
+  size_t fromSize = static_cast<size_t>(fromWidth) * fromHeight, toSize = static_cast<size_t>(toWidth) * toHeight;
+  s->planes.resize(2 * (fromSize + toSize));
+  uint8_t* u = s->planes.data();
+  uint8_t* v = u + fromSize;
+  uint8_t* scaledU = v + fromSize;
+  uint8_t* scaledV = scaledU + toSize;
+  libyuv::ScalePlane(src.y, src.yPitch, src.width, src.height, to.y, to.yPitch, to.width, to.height,
+                     libyuv::kFilterBilinear);
+  libyuv::SplitUVPlane(src.uv, src.uvPitch, u, fromWidth, v, fromWidth, fromWidth, fromHeight);
+  libyuv::ScalePlane(u, fromWidth, fromWidth, fromHeight, scaledU, toWidth, toWidth, toHeight, libyuv::kFilterBilinear);
+  libyuv::ScalePlane(v, fromWidth, fromWidth, fromHeight, scaledV, toWidth, toWidth, toHeight, libyuv::kFilterBilinear);
+  libyuv::MergeUVPlane(scaledU, toWidth, scaledV, toWidth, to.uv, to.uvPitch, toWidth, toHeight);
 }
 
 }  // namespace
@@ -319,13 +342,13 @@ bool ConvertNv12(const Nv12Image& src, const Nv12Target& dst, bool fit, bool mir
   });
   uint8_t* yAt = dst.y + static_cast<size_t>(r.top) * dst.yPitch + r.left;
   uint8_t* uvAt = dst.uv + static_cast<size_t>(pairs.top) * dst.uvPitch + 2 * pairs.left;
+  // Straight into place: the camera's usual case costs one scale and no copy.
   if (!mirror) {
-    // Straight into place: the camera's usual case costs one scale and no copy.
-    return libyuv::NV12Scale(src.y, src.yPitch, src.uv, src.uvPitch, src.width, src.height, yAt, dst.yPitch, uvAt,
-                             dst.uvPitch, w, h, libyuv::kFilterBilinear) == 0;
+    Scale(src, Nv12Target{yAt, dst.yPitch, uvAt, dst.uvPitch, w, h}, scratch);
+    return true;
   }
-  Nv12Target picture;
-  if (!ScaleToScratch(src, w, h, &scratch->nv12, &picture)) return false;
+  Nv12Target picture = ScratchPicture(w, h, &scratch->nv12);
+  Scale(src, picture, scratch);
   return libyuv::NV12Mirror(picture.y, picture.yPitch, picture.uv, picture.uvPitch, yAt, dst.yPitch, uvAt,
                             dst.uvPitch, w, h) == 0;
 }
@@ -342,9 +365,9 @@ bool ConvertNv12ToBgra(const Nv12Image& src, uint8_t* dst, int dstStride, int wi
   // Scale in YUV first: fewer bytes to convert when shrinking.
   Nv12Image from = src;
   if (w != src.width || h != src.height) {
-    Nv12Target scaled;
-    if (!ScaleToScratch(src, w, h, &scratch->nv12, &scaled)) return false;
-    from = Nv12Image{scaled.y, scaled.yPitch, scaled.uv, scaled.uvPitch, w, h};
+    Nv12Target picture = ScratchPicture(w, h, &scratch->nv12);
+    Scale(src, picture, scratch);
+    from = Nv12Image{picture.y, picture.yPitch, picture.uv, picture.uvPitch, w, h};
   }
   Nv12ToBgraPrecise(from, dst + static_cast<size_t>(r.top) * dstStride + static_cast<size_t>(r.left) * 4, dstStride,
                     mirror, scratch);

@@ -35,8 +35,9 @@ FitRect FitDestination(int pictureWidth, int pictureHeight, int outputWidth, int
 // Buffers a converter keeps between pictures, so the per-picture path does
 // not allocate.
 struct CpuScratch {
-  std::vector<uint8_t> nv12;     // the scaled picture
-  std::vector<int16_t> chroma;   // one row's chroma terms for B, G and R
+  std::vector<uint8_t> nv12;    // the scaled picture
+  std::vector<uint8_t> planes;  // its chroma as planes, before and after scaling
+  std::vector<int16_t> chroma;  // one row's chroma terms for B, G and R
 };
 
 // BT.709 studio-range NV12 to studio-range NV12; bars are black (Y 16,
