@@ -99,6 +99,10 @@ bool VideoPipeline::CreateDecoder() {
       hardware_ = SUCCEEDED(hr);
       if (FAILED(hr)) LogLine("SET_D3D_MANAGER falló 0x%08x: decodifico por software", static_cast<unsigned>(hr));
     }
+    // Before the media types: a decoder may build its pipeline when the
+    // output type is set and read this only then (newer Wine does). In this
+    // mode each picture comes out for its own input when the stream has no
+    // reordering.
     attributes->SetUINT32(MF_LOW_LATENCY, 1);
   }
 
@@ -250,6 +254,9 @@ void VideoPipeline::Decode(const uint8_t* data, size_t size, int64_t timestampUs
     LogLine("ProcessInput 0x%08x", static_cast<unsigned>(hr));
     return;
   }
+  // No MFT_MESSAGE_COMMAND_DRAIN here to hurry a held picture out: a drain
+  // ends the stream, so the next sample would be a discontinuity, and Wine 8's
+  // decoder ignores the message anyway.
   Drain();
 }
 
