@@ -12,6 +12,55 @@
 
 class Flujo;
 
+// The event-generator methods of the source and the stream: their own event
+// queue, under their own lock (which the rest of each class uses too).
+template <typename Interface>
+class QueueEvents : public Interface {
+ public:
+  // GetEvent may block until an event comes: it must not hold the lock.
+  STDMETHODIMP GetEvent(DWORD flags, IMFMediaEvent** event) override {
+    Microsoft::WRL::ComPtr<IMFMediaEventQueue> queue;
+    {
+      Locked lock(lock_);
+      queue = queue_;
+    }
+    return queue ? queue->GetEvent(flags, event) : MF_E_SHUTDOWN;
+  }
+  STDMETHODIMP BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override {
+    Locked lock(lock_);
+    return queue_ ? queue_->BeginGetEvent(callback, state) : MF_E_SHUTDOWN;
+  }
+  STDMETHODIMP EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override {
+    Locked lock(lock_);
+    return queue_ ? queue_->EndGetEvent(result, event) : MF_E_SHUTDOWN;
+  }
+  STDMETHODIMP QueueEvent(MediaEventType type, REFGUID extended, HRESULT status, const PROPVARIANT* value) override {
+    Locked lock(lock_);
+    return queue_ ? queue_->QueueEventParamVar(type, extended, status, value) : MF_E_SHUTDOWN;
+  }
+
+ protected:
+  QueueEvents() = default;
+  ~QueueEvents() = default;
+  SlimLock lock_;
+  Microsoft::WRL::ComPtr<IMFMediaEventQueue> queue_;
+};
+
+// Kernel-streaming properties, methods and events: the camera has none.
+class NoKsControl : public IKsControl {
+ public:
+  STDMETHODIMP KsProperty(PKSPROPERTY, ULONG, LPVOID, ULONG, ULONG*) override { return kSetNotFound; }
+  STDMETHODIMP KsMethod(PKSMETHOD, ULONG, LPVOID, ULONG, ULONG*) override { return kSetNotFound; }
+  STDMETHODIMP KsEvent(PKSEVENT, ULONG, LPVOID, ULONG, ULONG*) override { return kSetNotFound; }
+
+ protected:
+  NoKsControl() = default;
+  ~NoKsControl() = default;
+
+ private:
+  static constexpr HRESULT kSetNotFound = HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND);
+};
+
 class Fabrica final : public IClassFactory {
  public:
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
@@ -45,10 +94,10 @@ class Activador final : public ForwardAttributes<IMFActivate> {
   Fuente* source_ = nullptr;  // owned reference
 };
 
-class Fuente final : public IMFMediaSourceEx,
+class Fuente final : public QueueEvents<IMFMediaSourceEx>,
                      public ForwardAttributes<IMFAttributes>,
                      public IMFGetService,
-                     public IKsControl,
+                     public NoKsControl,
                      public IMFSampleAllocatorControl {
  public:
   HRESULT Initialize(IMFAttributes* activation);
@@ -57,11 +106,6 @@ class Fuente final : public IMFMediaSourceEx,
   STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
   STDMETHODIMP_(ULONG) Release() override;
 
-  // IMFMediaEventGenerator
-  STDMETHODIMP GetEvent(DWORD flags, IMFMediaEvent** event) override;
-  STDMETHODIMP BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override;
-  STDMETHODIMP EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override;
-  STDMETHODIMP QueueEvent(MediaEventType type, REFGUID extended, HRESULT status, const PROPVARIANT* value) override;
   // IMFMediaSource
   STDMETHODIMP GetCharacteristics(DWORD* characteristics) override;
   STDMETHODIMP CreatePresentationDescriptor(IMFPresentationDescriptor** descriptor) override;
@@ -76,10 +120,6 @@ class Fuente final : public IMFMediaSourceEx,
   STDMETHODIMP SetD3DManager(IUnknown*) override { return S_OK; }
   // IMFGetService
   STDMETHODIMP GetService(REFGUID, REFIID, LPVOID*) override { return MF_E_UNSUPPORTED_SERVICE; }
-  // IKsControl
-  STDMETHODIMP KsProperty(PKSPROPERTY, ULONG, LPVOID, ULONG, ULONG*) override;
-  STDMETHODIMP KsMethod(PKSMETHOD, ULONG, LPVOID, ULONG, ULONG*) override;
-  STDMETHODIMP KsEvent(PKSEVENT, ULONG, LPVOID, ULONG, ULONG*) override;
   // IMFSampleAllocatorControl
   STDMETHODIMP SetDefaultAllocator(DWORD outputStreamId, IUnknown* allocator) override;
   STDMETHODIMP GetAllocatorUsage(DWORD outputStreamId, DWORD* inputStreamId,
@@ -89,8 +129,6 @@ class Fuente final : public IMFMediaSourceEx,
   ~Fuente();
   std::atomic<ULONG> refs_{1};
   ModuleObject counted_;
-  SlimLock lock_;
-  Microsoft::WRL::ComPtr<IMFMediaEventQueue> queue_;
   Microsoft::WRL::ComPtr<IMFPresentationDescriptor> descriptor_;
   Flujo* stream_ = nullptr;  // owned reference
 };
@@ -106,7 +144,7 @@ struct ReaderBlock {
 bool EnsureBlock(ReaderBlock* block);
 void CloseBlock(ReaderBlock* block);
 
-class Flujo final : public IMFMediaStream2, public ForwardAttributes<IMFAttributes>, public IKsControl {
+class Flujo final : public QueueEvents<IMFMediaStream2>, public ForwardAttributes<IMFAttributes>, public NoKsControl {
  public:
   explicit Flujo(Fuente* source) : source_(source) {}
   HRESULT Initialize();
@@ -115,11 +153,6 @@ class Flujo final : public IMFMediaStream2, public ForwardAttributes<IMFAttribut
   STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
   STDMETHODIMP_(ULONG) Release() override;
 
-  // IMFMediaEventGenerator
-  STDMETHODIMP GetEvent(DWORD flags, IMFMediaEvent** event) override;
-  STDMETHODIMP BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override;
-  STDMETHODIMP EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override;
-  STDMETHODIMP QueueEvent(MediaEventType type, REFGUID extended, HRESULT status, const PROPVARIANT* value) override;
   // IMFMediaStream
   STDMETHODIMP GetMediaSource(IMFMediaSource** source) override;
   STDMETHODIMP GetStreamDescriptor(IMFStreamDescriptor** descriptor) override;
@@ -127,10 +160,6 @@ class Flujo final : public IMFMediaStream2, public ForwardAttributes<IMFAttribut
   // IMFMediaStream2
   STDMETHODIMP SetStreamState(MF_STREAM_STATE state) override;
   STDMETHODIMP GetStreamState(MF_STREAM_STATE* state) override;
-  // IKsControl
-  STDMETHODIMP KsProperty(PKSPROPERTY, ULONG, LPVOID, ULONG, ULONG*) override;
-  STDMETHODIMP KsMethod(PKSMETHOD, ULONG, LPVOID, ULONG, ULONG*) override;
-  STDMETHODIMP KsEvent(PKSEVENT, ULONG, LPVOID, ULONG, ULONG*) override;
 
   // For the source, which holds its own lock and then takes this one.
   MF_STREAM_STATE State();
@@ -147,8 +176,6 @@ class Flujo final : public IMFMediaStream2, public ForwardAttributes<IMFAttribut
   void FillFrame(uint8_t* data, uint32_t pitch);
   std::atomic<ULONG> refs_{1};
   ModuleObject counted_;
-  SlimLock lock_;
-  Microsoft::WRL::ComPtr<IMFMediaEventQueue> queue_;
   Microsoft::WRL::ComPtr<IMFStreamDescriptor> descriptor_;
   Fuente* source_;  // not counted; cleared at shutdown
   Microsoft::WRL::ComPtr<IMFVideoSampleAllocatorEx> allocator_;

@@ -8,8 +8,6 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-constexpr HRESULT kSetNotFound = HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND);
-
 // A legacy profile up to 30 fps and a high-frame-rate one from 60 fps. The
 // functions live in mfsensorgroup.dll; without them the source has no
 // profiles, which cameras before Windows 11 never had anyway.
@@ -37,6 +35,15 @@ void SetSensorProfiles(IMFAttributes* attributes) {
   }
   // The collection keeps what it needs of the library loaded.
   FreeLibrary(library);
+}
+
+// The moment a start or stop takes effect, as its event carries it.
+PROPVARIANT SystemTimeNow() {
+  PROPVARIANT time;
+  PropVariantInit(&time);
+  time.vt = VT_I8;
+  time.hVal.QuadPart = MFGetSystemTime();
+  return time;
 }
 
 }  // namespace
@@ -85,32 +92,6 @@ STDMETHODIMP_(ULONG) Fuente::Release() {
   return left;
 }
 
-// GetEvent may block until an event comes: it must not hold the lock.
-STDMETHODIMP Fuente::GetEvent(DWORD flags, IMFMediaEvent** event) {
-  ComPtr<IMFMediaEventQueue> queue;
-  {
-    Locked lock(lock_);
-    queue = queue_;
-  }
-  if (!queue) return MF_E_SHUTDOWN;
-  return queue->GetEvent(flags, event);
-}
-
-STDMETHODIMP Fuente::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) {
-  Locked lock(lock_);
-  return queue_ ? queue_->BeginGetEvent(callback, state) : MF_E_SHUTDOWN;
-}
-
-STDMETHODIMP Fuente::EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) {
-  Locked lock(lock_);
-  return queue_ ? queue_->EndGetEvent(result, event) : MF_E_SHUTDOWN;
-}
-
-STDMETHODIMP Fuente::QueueEvent(MediaEventType type, REFGUID extended, HRESULT status, const PROPVARIANT* value) {
-  Locked lock(lock_);
-  return queue_ ? queue_->QueueEventParamVar(type, extended, status, value) : MF_E_SHUTDOWN;
-}
-
 STDMETHODIMP Fuente::GetCharacteristics(DWORD* characteristics) {
   if (!characteristics) return E_POINTER;
   *characteristics = MFMEDIASOURCE_IS_LIVE;
@@ -130,10 +111,7 @@ STDMETHODIMP Fuente::Start(IMFPresentationDescriptor* descriptor, const GUID* ti
   if (timeFormat && *timeFormat != GUID_NULL) return MF_E_UNSUPPORTED_TIME_FORMAT;
   Locked lock(lock_);
   if (!queue_ || !descriptor_ || !stream_) return MF_E_SHUTDOWN;
-  PROPVARIANT time;
-  PropVariantInit(&time);
-  time.vt = VT_I8;
-  time.hVal.QuadPart = MFGetSystemTime();
+  PROPVARIANT time = SystemTimeNow();
 
   DWORD count = 0;
   HRESULT hr = descriptor->GetStreamDescriptorCount(&count);
@@ -166,10 +144,7 @@ STDMETHODIMP Fuente::Start(IMFPresentationDescriptor* descriptor, const GUID* ti
 STDMETHODIMP Fuente::Stop() {
   Locked lock(lock_);
   if (!queue_ || !descriptor_ || !stream_) return MF_E_SHUTDOWN;
-  PROPVARIANT time;
-  PropVariantInit(&time);
-  time.vt = VT_I8;
-  time.hVal.QuadPart = MFGetSystemTime();
+  PROPVARIANT time = SystemTimeNow();
   HRESULT hr = stream_->StopStream();
   descriptor_->DeselectStream(0);
   HRESULT queued = queue_->QueueEventParamVar(MESourceStopped, GUID_NULL, S_OK, &time);
@@ -197,10 +172,6 @@ STDMETHODIMP Fuente::GetStreamAttributes(DWORD streamId, IMFAttributes** attribu
   if (streamId != 0 || !stream_) return E_INVALIDARG;
   return stream_->QueryInterface(IID_IMFAttributes, reinterpret_cast<void**>(attributes));
 }
-
-STDMETHODIMP Fuente::KsProperty(PKSPROPERTY, ULONG, LPVOID, ULONG, ULONG*) { return kSetNotFound; }
-STDMETHODIMP Fuente::KsMethod(PKSMETHOD, ULONG, LPVOID, ULONG, ULONG*) { return kSetNotFound; }
-STDMETHODIMP Fuente::KsEvent(PKSEVENT, ULONG, LPVOID, ULONG, ULONG*) { return kSetNotFound; }
 
 STDMETHODIMP Fuente::SetDefaultAllocator(DWORD outputStreamId, IUnknown* allocator) {
   if (!allocator) return E_POINTER;

@@ -9,8 +9,6 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-constexpr HRESULT kSetNotFound = HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND);
-
 struct TypeSize {
   UINT32 width, height, fps;
 };
@@ -79,31 +77,6 @@ STDMETHODIMP_(ULONG) Flujo::Release() {
   ULONG left = --refs_;
   if (left == 0) delete this;
   return left;
-}
-
-STDMETHODIMP Flujo::GetEvent(DWORD flags, IMFMediaEvent** event) {
-  ComPtr<IMFMediaEventQueue> queue;
-  {
-    Locked lock(lock_);
-    queue = queue_;
-  }
-  if (!queue) return MF_E_SHUTDOWN;
-  return queue->GetEvent(flags, event);
-}
-
-STDMETHODIMP Flujo::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) {
-  Locked lock(lock_);
-  return queue_ ? queue_->BeginGetEvent(callback, state) : MF_E_SHUTDOWN;
-}
-
-STDMETHODIMP Flujo::EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) {
-  Locked lock(lock_);
-  return queue_ ? queue_->EndGetEvent(result, event) : MF_E_SHUTDOWN;
-}
-
-STDMETHODIMP Flujo::QueueEvent(MediaEventType type, REFGUID extended, HRESULT status, const PROPVARIANT* value) {
-  Locked lock(lock_);
-  return queue_ ? queue_->QueueEventParamVar(type, extended, status, value) : MF_E_SHUTDOWN;
 }
 
 STDMETHODIMP Flujo::GetMediaSource(IMFMediaSource** source) {
@@ -202,10 +175,6 @@ STDMETHODIMP Flujo::GetStreamState(MF_STREAM_STATE* state) {
   *state = state_;
   return S_OK;
 }
-
-STDMETHODIMP Flujo::KsProperty(PKSPROPERTY, ULONG, LPVOID, ULONG, ULONG*) { return kSetNotFound; }
-STDMETHODIMP Flujo::KsMethod(PKSMETHOD, ULONG, LPVOID, ULONG, ULONG*) { return kSetNotFound; }
-STDMETHODIMP Flujo::KsEvent(PKSEVENT, ULONG, LPVOID, ULONG, ULONG*) { return kSetNotFound; }
 
 MF_STREAM_STATE Flujo::State() {
   Locked lock(lock_);

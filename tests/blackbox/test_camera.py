@@ -82,17 +82,18 @@ def test_the_phones_picture_comes_out_of_the_camera_only_while_somebody_pulls(cl
         assert app.wait_line(r"Nadie mira la imagen: dejo de decodificar")
         assert app.wait_line(r"estado .* conectado=1 .* decodificados=0 .*")
 
-        raw = tmp_path / "cam720.raw"
-        v720 = Viewer("--width", "1280", "--height", "720", "--seconds", "3", "--raw", f"60:{orvane.windows_path(raw)}")
-        code, err = v720.wait()
-        assert code == 0, err
+        def pull(width, height, seconds, index, path):
+            v = Viewer("--width", str(width), "--height", str(height), "--seconds", str(seconds),
+                       "--raw", f"{index}:{orvane.windows_path(path)}")
+            code, err = v.wait()
+            assert code == 0, err
+            return v
+
+        raw, small = tmp_path / "cam720.raw", tmp_path / "cam360.raw"
+        v720 = pull(1280, 720, 3, 60, raw)
         assert app.find(r"Memoria de Orvane Cam abierta \(Global\)")
         assert app.find(r"Alguien mira la imagen: pido cuadro clave")
-
-        small = tmp_path / "cam360.raw"
-        v360 = Viewer("--width", "640", "--height", "360", "--seconds", "2", "--raw", f"45:{orvane.windows_path(small)}")
-        code, err = v360.wait()
-        assert code == 0, err
+        v360 = pull(640, 360, 2, 45, small)
         streaming.wait(timeout=30)
 
     got = [json.loads(line) for line in open(tmp_path / "phone.jsonl")]
