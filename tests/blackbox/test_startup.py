@@ -102,8 +102,10 @@ def test_second_normal_start_shows_the_running_copy_and_returns_zero(clean_setti
         assert not orvane.visible_windows("^Orvane$")
         code, _ = orvane.run()
         assert code == 0
+        import subprocess
         assert orvane.wait_for(lambda: orvane.visible_windows("^Orvane$"), timeout=10), \
-            "the hidden window of the running copy was not shown"
+            "the hidden window of the running copy was not shown; windows named Orvane: " + \
+            subprocess.run(["xdotool", "search", "--name", "^Orvane$"], capture_output=True, text=True).stdout
         assert first.poll() is None, "the first copy must keep running"
         assert orvane.port_accepts(47800)
     finally:
