@@ -12,6 +12,7 @@
 
 #include "common/camera_block.h"
 #include "common/win_missing.h"
+#include "app/video/camera_feed.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -426,6 +427,58 @@ TEST(CameraDll, RegistersItsPathAndUnregistersTwiceAlike) {
   EXPECT_EQ(dll.unregisterServer(), S_OK) << "already gone";
   HKEY key = nullptr;
   EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServerKey, 0, KEY_READ, &key), ERROR_SUCCESS);
+}
+
+}  // namespace
+
+namespace {
+
+// The program's side of the same rule: a short mapping under the block's
+// name is no block, and nothing is written into it.
+TEST(CameraFeedWriter, OpensOnlyAWholeBlockAndAtMostOnceASecond) {
+  HANDLE small = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, kBlockNameGlobal);
+  ASSERT_NE(small, nullptr);
+  {
+    CameraFeed feed;
+    EXPECT_FALSE(feed.OpenBlock());
+    EXPECT_FALSE(feed.IsWatched());
+    feed.SetLinkState(true, false);
+    EXPECT_EQ(feed.Block(), nullptr);
+  }
+  CloseHandle(small);
+
+  HANDLE whole = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(kBlockSize),
+                                    kBlockNameGlobal);
+  ASSERT_NE(whole, nullptr);
+  CameraFeed feed;
+  EXPECT_TRUE(feed.OpenBlock());
+  ASSERT_NE(feed.Block(), nullptr);
+  CameraBlockHeader* header = HeaderOf(feed.Block());
+  EXPECT_FALSE(feed.IsWatched()) << "no magic, no heartbeat";
+  header->magic = kBlockMagic;
+  header->readerHeartbeat = GetTickCount64();
+  EXPECT_TRUE(feed.IsWatched());
+  feed.Publish(FreeSlot(*header), 640, 360);
+  feed.SetLinkState(true, true);
+  EXPECT_EQ(header->paused, 1u);
+  EXPECT_NE(header->lastWriteTick, 0u);
+  feed.Close();
+  EXPECT_EQ(feed.Block(), nullptr);
+  uint8_t* view = static_cast<uint8_t*>(MapViewOfFile(whole, FILE_MAP_READ, 0, 0, kBlockSize));
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(HeaderOf(view)->lastWriteTick, 0u) << "black at once when the program ends";
+  UnmapViewOfFile(view);
+  CloseHandle(whole);
+
+  CameraFeed late;
+  EXPECT_FALSE(late.OpenBlock()) << "nothing to open";
+  HANDLE again = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(kBlockSize),
+                                    kBlockNameGlobal);
+  EXPECT_FALSE(late.OpenBlock()) << "the next try waits a second";
+  Sleep(1100);
+  EXPECT_TRUE(late.OpenBlock());
+  late.Close();
+  CloseHandle(again);
 }
 
 }  // namespace
