@@ -95,10 +95,12 @@ def test_no_free_port_shows_the_message_and_exits_with_one(clean_settings):
     assert p.wait(timeout=20) == 1
 
 
-def test_second_normal_start_shows_the_running_copy_and_returns_zero(clean_settings):
-    first = orvane.start("--oculta", "--salir-tras", "12")
+def test_second_normal_start_shows_the_running_copy_and_returns_zero(clean_settings, log_path):
+    first = orvane.start("--oculta", "--salir-tras", "12", "--registro", orvane.windows_path(log_path))
     try:
-        assert orvane.wait_for(lambda: orvane.port_accepts(47800), timeout=20)
+        # Started all the way: its first one-second tick has run.
+        assert orvane.wait_for(lambda: "estado " in (orvane.read_text(log_path) or ""), timeout=20)
+        assert orvane.port_accepts(47800)
         assert not orvane.visible_windows("^Orvane$")
         code, _ = orvane.run()
         assert code == 0
