@@ -62,6 +62,13 @@ def test_pairing_by_code_then_by_token_and_the_code_is_used_up(clean_settings, s
     assert app.find(r"HELLO de Quon \(1\) \(iPhone15,2, 127\.0\.0\.1\) v=1 codigo=si token=no")
     assert app.find(r"WELCOME a Quon \(1\)")
 
+    # The QR code shows the code it admits; once the session ended it shows
+    # the new one, and no state message re-encodes an unchanged address.
+    qr = orvane.wait_for(lambda: len(app.lines("QR: ")) == 2 and app.lines("QR: "), timeout=5)
+    assert qr, app.lines("QR: ")
+    assert f"&port={app.port}&code={CODE}&id={welcome['id']} (" in qr[0]
+    assert "&code=" + CODE not in qr[1] and re.search(r"&code=\d{6}&id=", qr[1])
+
     # The code admitted one phone; the token admits it again.
     code, _, err = sim(app.port, "--code", CODE, "--seconds", "2")
     assert code == 3 and "DENY code" in err

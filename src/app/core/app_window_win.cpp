@@ -2,6 +2,7 @@
 #include <shellapi.h>
 
 #include "../link/phone_link.h"
+#include "../ui/qr_draw.h"
 #include "../video/video_pipeline.h"
 #include "app.h"
 #include "app_window.h"
@@ -160,6 +161,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case kMsgStateChanged:
       g_state = g_link.Snapshot();
       UpdateCameraLink();
+      // A new pairing code (a session ended, or too many wrong guesses)
+      // shows at once; an unchanged address is not encoded again.
+      BuildQr();
       UpdateTrayIcon(false);
       UpdatePreviewSize();
       RenderBothWindows();

@@ -12,7 +12,7 @@
 #include "../../common/text_win.h"
 #include "../../common/win_missing.h"
 #include "../link/phone_link.h"
-#include "../ui/qr_display.h"
+#include "../ui/qr_draw.h"
 #include "../video/video_pipeline.h"
 #include "../video/virtual_camera.h"
 #include "app.h"
