@@ -1,0 +1,111 @@
+#include "app/ui/ui_layout.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(UiTexts, NumbersCodesQualityAndDelay) {
+  EXPECT_EQ(FormatLoad(9.5), L"9,5");
+  EXPECT_EQ(FormatLoad(0), L"0,0");
+  EXPECT_EQ(FormatLoad(12.4), L"12");
+  EXPECT_EQ(FormatLoad(9.96), L"10,0") << "rounded below 10, with its decimal";
+  EXPECT_EQ(RamText(37.5), L"38 MB");
+  EXPECT_EQ(RamText(37.49), L"37 MB");
+  EXPECT_EQ(SpacedPairingCode(L"735104"), L"735 104");
+  EXPECT_EQ(SpacedPairingCode(L"73510"), L"73510");
+  EXPECT_EQ(SpacedPairingCode(L"codigo \u00f1"), L"codigo \u00f1");
+  EXPECT_EQ(QualityLabel(0, 0, 0), L"\u2014 \u00B7 \u2014");
+  EXPECT_EQ(QualityLabel(3840, 2160, 30), L"4K \u00B7 30");
+  EXPECT_EQ(QualityLabel(1280, 720, 30), L"720p \u00B7 30");
+  EXPECT_EQ(QualityLabel(1080, 1920, 60), L"1080p \u00B7 60") << "portrait: the shorter side";
+  EXPECT_EQ(DelayText(-1), L"\u00B7  \u2014 ms");
+  EXPECT_EQ(DelayText(42), L"\u00B7  42 ms");
+}
+
+TEST(UiSliders, ValueIsClampedAndGreyNearZeroOrWhenOff) {
+  SliderLook s = SliderFor(0.42f, true, true);
+  EXPECT_EQ(s.text, L"42");
+  EXPECT_TRUE(s.brightText && s.clickable);
+  s = SliderFor(0.004f, true, true);
+  EXPECT_EQ(s.text, L"0");
+  EXPECT_FALSE(s.brightText) << "0.004 or less is grey even when enabled";
+  s = SliderFor(1.7f, true, true);
+  EXPECT_EQ(s.value, 1.0f);
+  EXPECT_EQ(s.text, L"100");
+  s = SliderFor(-0.3f, false, true);
+  EXPECT_EQ(s.value, 0.0f);
+  EXPECT_FALSE(s.clickable) << "disabled: drawn, not clickable";
+  s = SliderFor(0.6f, true, false);
+  EXPECT_EQ(s.text, L"\u2014");
+  EXPECT_FALSE(s.brightText || s.clickable) << "unsupported";
+}
+
+TEST(UiCells, SegmentsFollowSupportMaskAndSelection) {
+  CellLook c = SegmentFor(1, true, 0b011, 0);
+  EXPECT_TRUE(c.available && c.clickable && !c.selected && !c.struck);
+  c = SegmentFor(2, true, 0b011, 0);
+  EXPECT_TRUE(c.struck && !c.clickable);
+  c = SegmentFor(2, true, 0b011, 2);
+  EXPECT_TRUE(c.selected && c.struck && !c.clickable) << "unavailable but selected keeps its plate";
+  for (int i = 0; i < 3; ++i) {
+    c = SegmentFor(i, false, 0b111, 0);
+    EXPECT_FALSE(c.available || c.selected || c.struck || c.clickable) << "unsupported: all grey, none struck";
+  }
+}
+
+TEST(UiCells, QualityMenuAvailabilitySelectionAndPending) {
+  QualityState q;
+  q.connected = true;
+  q.width = 1920, q.height = 1080, q.fps = 30;
+  // Caps unknown: everything grey, nothing struck or clickable, the current cells still lime.
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(ResolutionCellFor(i, q).available || ResolutionCellFor(i, q).struck);
+  EXPECT_TRUE(ResolutionCellFor(1, q).selected);
+  EXPECT_TRUE(RateCellFor(0, q).selected);
+
+  q.capsKnown = true;
+  q.caps[0] = 3, q.caps[1] = 1, q.caps[2] = 0;
+  EXPECT_TRUE(ResolutionCellFor(0, q).clickable);
+  EXPECT_FALSE(ResolutionCellFor(1, q).clickable) << "the current one";
+  EXPECT_TRUE(ResolutionCellFor(2, q).struck) << "the phone offers no 4K";
+  EXPECT_TRUE(RateCellFor(1, q).struck) << "1080p offers only 30 fps";
+
+  q.pendingResolution = 0;  // 720p asked for, not yet applied
+  EXPECT_FALSE(ResolutionCellFor(1, q).selected) << "the current one loses its plate";
+  EXPECT_TRUE(ResolutionCellFor(0, q).pending);
+  EXPECT_TRUE(RateCellFor(1, q).available) << "rates of the pending resolution";
+  q.pendingResolution = 1;  // the same as the current one
+  EXPECT_TRUE(ResolutionCellFor(1, q).selected);
+  EXPECT_FALSE(ResolutionCellFor(1, q).pending);
+  q.pendingRate = 1;
+  EXPECT_TRUE(RateCellFor(1, q).pending);
+  EXPECT_FALSE(RateCellFor(0, q).selected);
+}
+
+TEST(UiPending, OnlyTheLastTwoShowTheLastLowest) {
+  EXPECT_TRUE(PendingRows(0).empty());
+  std::vector<PendingRow> rows = PendingRows(3);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].index, 2);
+  EXPECT_EQ(rows[0].bottom, 537.0f);
+  EXPECT_EQ(rows[0].top, 481.0f);
+  EXPECT_EQ(rows[1].index, 1);
+  EXPECT_EQ(rows[1].bottom, 473.0f);
+  EXPECT_EQ(PendingRows(1)[0].index, 0);
+}
+
+TEST(UiHits, MenusInFrontWinAndTheirCatchAllClosesThem) {
+  HitList hits;
+  hits.Add(293, 5, 333, 37, 1);
+  hits.Add(253, 5, 293, 37, 40);
+  hits.Add(333, 507, 363, 543, 7);
+  EXPECT_EQ(hits.Hit(340, 520), 7);
+  EXPECT_EQ(hits.Hit(10, 10), 0);
+  // The more menu: its rows, the catch-all, and the more button in front of all.
+  hits.InsertFront({{253, 5, 293, 37, 40}, {127, 46, 363, 90, 4}, {0, 0, 380, 560, 12}});
+  EXPECT_EQ(hits.Hit(270, 20), 40) << "the more button toggles the menu closed";
+  EXPECT_EQ(hits.Hit(200, 60), 4);
+  EXPECT_EQ(hits.Hit(340, 520), 12) << "anything else closes the menu";
+  EXPECT_EQ(hits.Hit(300, 20), 12);
+}
+
+}  // namespace
