@@ -1,5 +1,111 @@
-#include "capture.h"
+// "--captura": one state of the interface from sample data, drawn with the
+// windows' own code into an off-screen bitmap and saved as PNG.
+#include <windows.h>
+#include <d2d1.h>
+#include <wincodec.h>
+#include <wrl/client.h>
 
-// The drawing code is not there yet, so no render target can be made:
-// the mode's own code for that is 2.
-int RunCaptureMode() { return 2; }
+#include <cwchar>
+
+#include "../ui/image_io_win.h"
+#include "../ui/painter_win.h"
+#include "app.h"
+#include "capture.h"
+#include "options.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+const char kSampleAddress[] = "orvane://pc?host=192.168.0.23&port=47800&code=735104&id=3f2a9c1e-7b4d-4e8a-9c61-2f0c8d4e5b17";
+
+// "720p", "1080p" or "4K", optionally "@" and a frame rate.
+int ResolutionOf(const std::wstring& quality) {
+  std::wstring name = quality.substr(0, quality.find(L'@'));
+  return name == L"720p" ? 0 : name == L"1080p" ? 1 : name == L"4K" ? 2 : -1;
+}
+int RateOf(const std::wstring& quality) {
+  size_t at = quality.find(L'@');
+  return at == std::wstring::npos ? -1 : static_cast<int>(std::wcstol(quality.c_str() + at + 1, nullptr, 10));
+}
+
+UiSnapshot SampleSnapshot(const qrcodegen::QrCode* qr) {
+  const CommandLineOptions& o = g_options;
+  UiSnapshot s;
+  s.pairingCode = L"735104";
+  s.qr = qr;
+  s.pcName = L"QUON-PC";
+  s.phoneName = L"iPhone de Quon";
+  s.connected = o.estado == L"conectado" || o.estado == L"bandeja" || o.estado == L"pausa";
+  s.paused = o.estado == L"pausa";
+  if (o.estado == L"pendiente") s.pendingPhones.push_back(L"iPhone de Quon");
+  s.width = 1920, s.height = 1080, s.fps = 60;
+  static const int kSizes[3][2] = {{1280, 720}, {1920, 1080}, {3840, 2160}};
+  if (int r = ResolutionOf(o.calidad); r >= 0) s.width = kSizes[r][0], s.height = kSizes[r][1];
+  if (o.calidad.find(L'@') != std::wstring::npos) s.fps = RateOf(o.calidad);
+  s.latencyMs = 38;
+  s.cpuPercent = 1.8;
+  s.ramMb = 38.0;
+  s.capsKnown = true;
+  s.caps[0] = 3, s.caps[1] = 3, s.caps[2] = 1;
+  s.pendingResolution = ResolutionOf(o.pedido);
+  int pendingRate = RateOf(o.pedido);
+  s.pendingFps = pendingRate == 30 ? 0 : pendingRate == 60 ? 1 : -1;
+  if (!o.hover.empty()) s.hoverId = static_cast<int32_t>(std::wcstol(o.hover.c_str(), nullptr, 10));
+  s.qualityMenuOpen = o.menu;
+  s.moreMenuOpen = o.mas;
+  s.focusSupported = s.blurSupported = !o.sinFoco;
+  s.focusModes = 7;
+  s.focusMode = o.foco == L"auto" ? 1 : o.foco == L"manual" ? 2 : 0;
+  s.focusValue = o.focoValor;
+  s.faces = o.caras;
+  s.blurValue = o.fondo;
+  s.cameraReady = true;
+  s.microphoneOn = true;
+  s.samplePicture = true;
+  s.roundedFrame = true;
+  return s;
+}
+
+}  // namespace
+
+int RunCaptureMode() {
+  const float scale = g_options.escala;
+  const bool icon = g_options.estado == L"icono", panel = g_options.estado == L"bandeja";
+  const float w = icon ? 32.0f : panel ? 300.0f : 380.0f, h = icon ? 32.0f : panel ? 312.0f : 560.0f;
+
+  ComPtr<IWICImagingFactory> wic;
+  ComPtr<IWICBitmap> bitmap;
+  ComPtr<ID2D1RenderTarget> target;
+  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory2, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&wic))) ||
+      FAILED(wic->CreateBitmap(static_cast<UINT>(w * scale), static_cast<UINT>(h * scale),
+                               GUID_WICPixelFormat32bppPBGRA, WICBitmapCacheOnLoad, &bitmap)) ||
+      FAILED(g_app.d2dFactory->CreateWicBitmapRenderTarget(
+          bitmap.Get(),
+          D2D1::RenderTargetProperties(D2D1_RENDER_TARGET_TYPE_SOFTWARE,
+                                       D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED),
+                                       96 * scale, 96 * scale),
+          &target))) {
+    return 2;
+  }
+
+  auto qr = qrcodegen::QrCode::encodeText(kSampleAddress, qrcodegen::QrCode::Ecc::LOW);
+  UiSnapshot snapshot = SampleSnapshot(&qr);
+  ComPtr<ID2D1Bitmap> picture;
+  if (!g_options.cuadro.empty()) picture = LoadImageBitmap(wic.Get(), g_options.cuadro, target.Get());
+  snapshot.preview = picture.Get();
+
+  Painter painter(g_app.d2dFactory.Get(), g_app.dwriteFactory.Get());
+  painter.UseTarget(target.Get());
+  HitList hits;
+  target->BeginDraw();
+  if (icon) {
+    DrawTrayIcon(painter, 32, 0x3DDC84);
+  } else if (panel) {
+    target->Clear(D2D1::ColorF(0x0B0C0E));  // the panel's own drawing comes with the panel
+  } else {
+    DrawMainWindow(painter, snapshot, &hits);
+  }
+  if (FAILED(target->EndDraw())) return 3;
+  return SaveBitmapPng(wic.Get(), bitmap.Get(), g_options.captura) ? 0 : 4;
+}

@@ -1,0 +1,13 @@
+#pragma once
+// Pictures in and out of the drawn interface, through WIC.
+#include <d2d1.h>
+#include <wrl/client.h>
+#include <wincodec.h>
+
+#include <string>
+
+// Any image WIC reads, as a bitmap of the render target; null on failure.
+Microsoft::WRL::ComPtr<ID2D1Bitmap> LoadImageBitmap(IWICImagingFactory* wic, const std::wstring& path,
+                                                    ID2D1RenderTarget* target);
+// The premultiplied bitmap as a straight-alpha PNG; true only when every step worked.
+bool SaveBitmapPng(IWICImagingFactory* wic, IWICBitmap* bitmap, const std::wstring& path);

@@ -1,0 +1,85 @@
+""""--captura": states of the interface drawn from sample data into PNG files, checked by size,
+by pixels at their places and by reading the QR code back."""
+import json
+import os
+import subprocess
+
+import pytest
+
+import orvane
+
+SAMPLE_ADDRESS = "orvane://pc?host=192.168.0.23&port=47800&code=735104&id=3f2a9c1e-7b4d-4e8a-9c61-2f0c8d4e5b17"
+
+
+def capture(path, *args):
+    code, _ = orvane.run("--captura", orvane.windows_path(path), *args)
+    return code
+
+
+class Picture:
+    def __init__(self, path):
+        info = json.loads(subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=width,height", "-of",
+                                          "json", str(path)], capture_output=True, text=True, check=True).stdout)
+        self.width, self.height = info["streams"][0]["width"], info["streams"][0]["height"]
+        self.rgba = subprocess.run(["ffmpeg", "-loglevel", "error", "-i", str(path), "-f", "rawvideo", "-pix_fmt",
+                                    "rgba", "-"], capture_output=True, check=True).stdout
+
+    def at(self, x, y):
+        i = (int(y) * self.width + int(x)) * 4
+        return tuple(self.rgba[i:i + 4])
+
+    def rgb(self, x, y):
+        r, g, b, _ = self.at(x, y)
+        return r << 16 | g << 8 | b
+
+
+@pytest.mark.parametrize("args,size", [
+    ([], (380, 560)),
+    (["--escala", "2"], (760, 1120)),
+    (["--estado", "icono", "--escala", "2"], (64, 64)),
+    (["--estado", "bandeja", "--escala", "1.5"], (450, 468)),
+    (["--escala", "0"], (380, 560)),
+    (["--escala", "-2"], (380, 560)),
+    (["--escala", "abc"], (380, 560)),
+])
+def test_every_kind_is_drawn_at_its_size(tmp_path, args, size):
+    out = tmp_path / "shot.png"
+    assert capture(out, *args) == 0
+    p = Picture(out)
+    assert (p.width, p.height) == size
+
+
+@pytest.mark.parametrize("scale", [1, 2])
+def test_the_qr_code_reads_back_and_the_waiting_state_is_where_it_belongs(tmp_path, scale):
+    out = tmp_path / "esperando.png"
+    assert capture(out, "--escala", str(scale)) == 0
+    read = subprocess.run(["zbarimg", "-q", "--raw", str(out)], capture_output=True, text=True)
+    assert read.stdout.strip() == SAMPLE_ADDRESS
+    p = Picture(out)
+    s = scale
+    assert p.at(0, 0)[3] == 0, "outside the rounded frame stays transparent"
+    assert p.rgb(190 * s, 400 * s) == 0x0B0C0E, "window background"
+    assert p.rgb(117 * s, 170 * s) == 0xF2F3F5, "the QR card's quiet zone"
+    assert p.rgb(190 * s, 40.5 * s) == 0x1A1C20, "header separator"
+
+
+def test_a_waiting_phone_gets_its_row_and_hover_plates_show(tmp_path):
+    out = tmp_path / "pendiente.png"
+    assert capture(out, "--estado", "pendiente", "--hover", "2") == 0
+    p = Picture(out)
+    assert p.rgb(30, 500) == 0x16181C, "the pending phone's card"
+    assert p.rgb(40, 500) == 0x1F2228, "its icon tile"
+    assert p.rgb(336, 8) == 0xC42B1C, "the hovered close button"
+    assert p.rgb(296, 8) != 0x1F2228, "the minimize button is not hovered"
+
+
+def test_odd_input_still_draws_and_an_unwritable_path_is_code_four(tmp_path):
+    plain = tmp_path / "plain.png"
+    assert capture(plain) == 0
+    unknown = tmp_path / "unknown.png"
+    assert capture(unknown, "--estado", "xyz") == 0
+    assert Picture(unknown).rgba == Picture(plain).rgba, "an unknown state draws the waiting state"
+    not_an_image = tmp_path / "cuadro.txt"
+    not_an_image.write_text("no es una imagen")
+    assert capture(tmp_path / "with.png", "--estado", "conectado", "--cuadro", orvane.windows_path(not_an_image)) == 0
+    assert capture(tmp_path / "no-existe" / "x.png") == 4
