@@ -83,3 +83,30 @@ def test_odd_input_still_draws_and_an_unwritable_path_is_code_four(tmp_path):
     not_an_image.write_text("no es una imagen")
     assert capture(tmp_path / "with.png", "--estado", "conectado", "--cuadro", orvane.windows_path(not_an_image)) == 0
     assert capture(tmp_path / "no-existe" / "x.png") == 4
+
+
+def test_the_connected_states_controls_and_menus_are_where_they_belong(tmp_path):
+    live = tmp_path / "conectado.png"
+    assert capture(live, "--estado", "conectado", "--hover", "7") == 0
+    p = Picture(live)
+    assert p.rgb(19, 265) == 0xFF4438, "EN VIVO"
+    assert p.rgb(20, 300) == 0x16181C, "settings card"
+    assert p.rgb(190, 338.5) == 0x23262C, "card separator"
+    assert p.rgb(100, 66) == 0x262B33, "the sample scene's plate"
+    assert p.rgb(60, 100) == 0x3B4452, "its picture on the wall"
+    assert p.rgb(190, 256) == 0x0B0C0E, "nothing of the scene below the preview"
+    assert p.rgb(362, 509) != 0x1F2228, "the hovered disconnect button is lighter than its face"
+
+    paused = tmp_path / "pausa.png"
+    assert capture(paused, "--estado", "pausa", "--mas") == 0
+    p = Picture(paused)
+    assert p.rgb(19, 265) == 0x3A3E46, "EN PAUSA"
+    assert p.rgb(130, 60) == 0x16181C, "the more menu's body"
+    assert p.rgb(255, 8) == 0x1F2228, "the more button's plate while its menu is open"
+
+    menu = tmp_path / "menu.png"
+    assert capture(menu, "--estado", "conectado", "--menu", "--sin-foco") == 0
+    p = Picture(menu)
+    # The pill is right-aligned at 357; the menu hangs below it, 196 wide, its wells inside.
+    wells = [x for x in range(150, 380) if p.rgb(x, 340 + 20) == 0x0B0C0E]
+    assert wells, "the quality menu's first well"

@@ -2,6 +2,7 @@
 // picture.
 #include <algorithm>
 
+#include "controls_win.h"
 #include "painter_win.h"
 #include "qr_draw.h"
 
@@ -63,6 +64,111 @@ void DrawNoPhoneView(Painter& p, const UiSnapshot& s, HitList* hits) {
   }
 }
 
+// The screenshot mode's stand-in for a camera picture: a person before a
+// wall, drawn in R-local units under a scale by k.
+void DrawSampleScene(Painter& p, const D2D1_RECT_F& r, float k) {
+  ID2D1RenderTarget* target = p.Target();
+  p.Fill(r, 12 * k, 0x262B33);
+  Microsoft::WRL::ComPtr<ID2D1Factory> factory;
+  target->GetFactory(&factory);
+  Microsoft::WRL::ComPtr<ID2D1RoundedRectangleGeometry> clip;
+  Microsoft::WRL::ComPtr<ID2D1Layer> layer;
+  if (FAILED(factory->CreateRoundedRectangleGeometry(D2D1::RoundedRect(r, 12 * k, 12 * k), &clip)) ||
+      FAILED(target->CreateLayer(&layer))) {
+    return;
+  }
+  target->PushLayer(D2D1::LayerParameters(D2D1::InfiniteRect(), clip.Get()), layer.Get());
+  // Wine ignores a layer's geometric mask: the rectangle at least holds there.
+  target->PushAxisAlignedClip(r, D2D1_ANTIALIAS_MODE_PER_PRIMITIVE);
+  D2D1_MATRIX_3X2_F saved;
+  target->GetTransform(&saved);
+  target->SetTransform(D2D1::Matrix3x2F::Scale(k, k) * D2D1::Matrix3x2F::Translation(r.left, r.top) * saved);
+  const float w = (r.right - r.left) / k, h = (r.bottom - r.top) / k;
+  p.Fill(Box(22, 18, 92, 102), 4, 0x3B4452);
+  p.Fill(Box(w - 90, 46, w - 26, 51), 2, 0x3A3128);
+  p.Circle(w / 2, 74, 22, 0xC79A7A);
+  p.Fill(Box(w / 2 - 22, 49, w / 2 + 22, 68), 5, 0x2B2420);
+  if (ID2D1SolidColorBrush* hair = p.Brush(0x2B2420)) {
+    target->FillEllipse(D2D1::Ellipse(D2D1::Point2F(w / 2, 62), 22, 13), hair);
+  }
+  p.Fill(Box(w / 2 - 52, 104, w / 2 + 52, h + 40), 44, 0x4E5B6E);
+  p.Fill(Box(0, h - 30, w, h), 0, 0x17191D);
+  target->SetTransform(saved);
+  target->PopAxisAlignedClip();
+  target->PopLayer();
+}
+
+void DrawPreviewArea(Painter& p, const UiSnapshot& s) {
+  const D2D1_RECT_F area = Box(17, 57, 363, 253);
+  ID2D1RenderTarget* target = p.Target();
+  if (s.preview) {
+    Microsoft::WRL::ComPtr<ID2D1Factory> factory;
+    target->GetFactory(&factory);
+    Microsoft::WRL::ComPtr<ID2D1RoundedRectangleGeometry> clip;
+    Microsoft::WRL::ComPtr<ID2D1Layer> layer;
+    if (SUCCEEDED(factory->CreateRoundedRectangleGeometry(D2D1::RoundedRect(area, 12, 12), &clip)) &&
+        SUCCEEDED(target->CreateLayer(&layer))) {
+      target->PushLayer(D2D1::LayerParameters(D2D1::InfiniteRect(), clip.Get()), layer.Get());
+      target->DrawBitmap(s.preview, area, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_LINEAR, nullptr);
+      target->PopLayer();
+    }
+  } else if (s.samplePicture) {
+    DrawSampleScene(p, area, 1);
+  } else {
+    p.Fill(area, 12, 0x262B33);
+    p.Text(s.connected ? L"Esperando la imagen\u2026" : L"Sin celu conectado", area, 0x9AA0AA, 12, 400,
+           Align::Centre);
+  }
+}
+
+void DrawConnectedView(Painter& p, const UiSnapshot& s, HitList* hits) {
+  DrawPreviewArea(p, s);
+  const float badge = DrawBadge(p, 17, 263, s.paused);
+  const std::wstring delay = DelayText(s.latencyMs);
+  const float x = 17 + badge + 10;
+  const float nameWidth = std::min(p.Measure(s.phoneName, 12, 400), 363 - x - p.Measure(delay, 12, 400) - 8);
+  p.Text(s.phoneName, Box(x, 263, x + nameWidth, 283), 0xC4C8CF, 12, 400, Align::Leading);
+  p.Text(delay, Box(x + nameWidth + 6, 263, 363, 283), 0x9AA0AA, 12, 400, Align::Leading);
+
+  p.Fill(Box(17, 295, 363, 465), 12, 0x16181C);
+  p.Fill(Box(17, 338, 363, 339), 0, 0x23262C);
+  p.Fill(Box(17, 420, 363, 421), 0, 0x23262C);
+  p.Text(L"Calidad", Box(29, 295, 140, 339), 0xC4C8CF, 13, 400, Align::Leading);
+  const D2D1_RECT_F pill = DrawQualityPill(p, s, 357, 305, 24, 13, true, hits);
+  p.Text(L"Foco", Box(29, 339, 140, 383), 0xC4C8CF, 13, 400, Align::Leading);
+  static const wchar_t* const kFocus[] = {L"Cara", L"Auto", L"Manual"};
+  DrawSegmented(p, Box(147, 346, 351, 376), kFocus, 3, s.focusMode, s.focusSupported, s.focusModes, 41,
+                s.focusMode == 0 && s.faces > 0, s.hoverId, hits);
+  DrawSlider(p, 97, 313, 398, s.focusValue, s.focusMode == 2, s.focusSupported, 45, s, hits);
+  p.Text(L"Fondo", Box(29, 421, 90, 465), 0xC4C8CF, 13, 400, Align::Leading);
+  DrawSlider(p, 97, 313, 443, s.blurValue, true, s.blurSupported, 46, s, hits);
+
+  const float disconnectWidth = p.Measure(L"Desconectar", 13, 600) + 24;
+  const std::wstring pause = s.paused ? L"Seguir" : L"Pausar";
+  const float pauseWidth = p.Measure(pause, 13, 600) + 24;
+  const D2D1_RECT_F disconnect = Box(363 - disconnectWidth, 507, 363, 543);
+  const D2D1_RECT_F pauseBox = Box(disconnect.left - 10 - pauseWidth, 507, disconnect.left - 10, 543);
+  DrawButton(p, pauseBox, 10, 0x1F2228, pause, 0xF2F3F5, 600, s.hoverId == 6);
+  DrawButton(p, disconnect, 10, 0x1F2228, L"Desconectar", 0xFF6B5E, 600, s.hoverId == 7);
+  hits->Add(pauseBox.left, pauseBox.top, pauseBox.right, pauseBox.bottom, 6);
+  hits->Add(disconnect.left, disconnect.top, disconnect.right, disconnect.bottom, 7);
+
+  p.Text(L"CPU", Box(17, 507, 57, 543), 0x9AA0AA, 12, 400, Align::Leading);
+  const float x1 = 17 + p.Measure(L"CPU ", 12, 400);
+  const std::wstring cpu = FormatLoad(s.cpuPercent) + L" %";
+  p.Text(cpu, Box(x1, 507, x1 + 60, 543), 0xC8F04A, 12, 700, Align::Leading);
+  const float x2 = x1 + p.Measure(cpu, 12, 700) + 12;
+  p.Text(L"RAM", Box(x2, 507, x2 + 40, 543), 0x9AA0AA, 12, 400, Align::Leading);
+  const float x3 = x2 + p.Measure(L"RAM ", 12, 400);
+  p.Text(RamText(s.ramMb), Box(x3, 507, x3 + 60, 543), 0xC8F04A, 12, 700, Align::Leading);
+
+  if (s.qualityMenuOpen) {
+    const float mx = std::clamp(pill.right - 196, 0.0f, 380.0f - 196), my = std::min(pill.bottom + 6, 560.0f - 82);
+    DrawQualityMenu(p, s, mx, my, 380, 560, hits);
+  }
+  if (s.moreMenuOpen) DrawMoreMenu(p, s, hits);
+}
+
 }  // namespace
 
 void DrawMainWindow(Painter& p, const UiSnapshot& s, HitList* hits) {
@@ -76,7 +182,11 @@ void DrawMainWindow(Painter& p, const UiSnapshot& s, HitList* hits) {
     target->Clear(D2D1::ColorF(0x0B0C0E));
   }
   DrawHeader(p, s, hits);
-  if (!s.connected) DrawNoPhoneView(p, s, hits);
+  if (s.connected) {
+    DrawConnectedView(p, s, hits);
+  } else {
+    DrawNoPhoneView(p, s, hits);
+  }
 }
 
 void DrawTrayIcon(Painter& p, float size, uint32_t status) {
