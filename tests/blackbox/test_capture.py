@@ -110,3 +110,14 @@ def test_the_connected_states_controls_and_menus_are_where_they_belong(tmp_path)
     # The pill is right-aligned at 357; the menu hangs below it, 196 wide, its wells inside.
     wells = [x for x in range(150, 380) if p.rgb(x, 340 + 20) == 0x0B0C0E]
     assert wells, "the quality menu's first well"
+
+
+def test_the_panel_shows_the_badge_buttons_and_load_in_their_places(tmp_path):
+    out = tmp_path / "bandeja.png"
+    assert capture(out, "--estado", "bandeja", "--escala", "2") == 0
+    p = Picture(out)
+    assert p.rgb(284 * 2, 20 * 2) == 0xFF4438, "EN VIVO, right edge at 286"
+    assert p.rgb(16 * 2, 240 * 2) == 0xC8F04A, "Abrir"
+    assert p.rgb(284 * 2, 240 * 2) == 0x1F2228, "Cortar"
+    assert p.rgb(17.5 * 2, 217 * 2) == 0x3DDC84, "the live dot"
+    assert p.rgb(150 * 2, 100 * 2) != 0x0B0C0E, "the sample scene in the preview"

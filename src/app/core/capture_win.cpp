@@ -102,7 +102,7 @@ int RunCaptureMode() {
   if (icon) {
     DrawTrayIcon(painter, 32, 0x3DDC84);
   } else if (panel) {
-    target->Clear(D2D1::ColorF(0x0B0C0E));  // the panel's own drawing comes with the panel
+    DrawPanel(painter, snapshot, &hits);
   } else {
     DrawMainWindow(painter, snapshot, &hits);
   }

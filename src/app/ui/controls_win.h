@@ -19,3 +19,8 @@ void DrawSwitch(Painter& p, float x, float y, bool on);
 void DrawQualityMenu(Painter& p, const UiSnapshot& s, float x, float y, float windowWidth, float windowHeight,
                      HitList* hits);
 void DrawMoreMenu(Painter& p, const UiSnapshot& s, HitList* hits);
+
+// The window's background: opaque, or (screenshot mode) a rounded frame on transparency.
+void DrawWindowBackground(Painter& p, const UiSnapshot& s, float width, float height);
+// The preview picture, the sample scene (screenshot mode) or the waiting plate.
+void DrawPreviewArea(Painter& p, const UiSnapshot& s, const D2D1_RECT_F& area, float radius, float sceneScale);

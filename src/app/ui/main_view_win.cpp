@@ -98,31 +98,34 @@ void DrawSampleScene(Painter& p, const D2D1_RECT_F& r, float k) {
   target->PopLayer();
 }
 
-void DrawPreviewArea(Painter& p, const UiSnapshot& s) {
-  const D2D1_RECT_F area = Box(17, 57, 363, 253);
+}  // namespace
+
+void DrawPreviewArea(Painter& p, const UiSnapshot& s, const D2D1_RECT_F& area, float radius, float sceneScale) {
   ID2D1RenderTarget* target = p.Target();
   if (s.preview) {
     Microsoft::WRL::ComPtr<ID2D1Factory> factory;
     target->GetFactory(&factory);
     Microsoft::WRL::ComPtr<ID2D1RoundedRectangleGeometry> clip;
     Microsoft::WRL::ComPtr<ID2D1Layer> layer;
-    if (SUCCEEDED(factory->CreateRoundedRectangleGeometry(D2D1::RoundedRect(area, 12, 12), &clip)) &&
+    if (SUCCEEDED(factory->CreateRoundedRectangleGeometry(D2D1::RoundedRect(area, radius, radius), &clip)) &&
         SUCCEEDED(target->CreateLayer(&layer))) {
       target->PushLayer(D2D1::LayerParameters(D2D1::InfiniteRect(), clip.Get()), layer.Get());
       target->DrawBitmap(s.preview, area, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_LINEAR, nullptr);
       target->PopLayer();
     }
   } else if (s.samplePicture) {
-    DrawSampleScene(p, area, 1);
+    DrawSampleScene(p, area, sceneScale);
   } else {
-    p.Fill(area, 12, 0x262B33);
+    p.Fill(area, radius, 0x262B33);
     p.Text(s.connected ? L"Esperando la imagen\u2026" : L"Sin celu conectado", area, 0x9AA0AA, 12, 400,
            Align::Centre);
   }
 }
 
+namespace {
+
 void DrawConnectedView(Painter& p, const UiSnapshot& s, HitList* hits) {
-  DrawPreviewArea(p, s);
+  DrawPreviewArea(p, s, Box(17, 57, 363, 253), 12, 1);
   const float badge = DrawBadge(p, 17, 263, s.paused);
   const std::wstring delay = DelayText(s.latencyMs);
   const float x = 17 + badge + 10;
@@ -171,16 +174,20 @@ void DrawConnectedView(Painter& p, const UiSnapshot& s, HitList* hits) {
 
 }  // namespace
 
-void DrawMainWindow(Painter& p, const UiSnapshot& s, HitList* hits) {
-  hits->Clear();
+void DrawWindowBackground(Painter& p, const UiSnapshot& s, float width, float height) {
   ID2D1RenderTarget* target = p.Target();
   if (s.roundedFrame) {
     target->Clear(D2D1::ColorF(0, 0, 0, 0));
-    p.Fill(Box(0, 0, 380, 560), 14, 0x23262C);
-    p.Fill(Box(1, 1, 379, 559), 13, 0x0B0C0E);
+    p.Fill(Box(0, 0, width, height), 14, 0x23262C);
+    p.Fill(Box(1, 1, width - 1, height - 1), 13, 0x0B0C0E);
   } else {
     target->Clear(D2D1::ColorF(0x0B0C0E));
   }
+}
+
+void DrawMainWindow(Painter& p, const UiSnapshot& s, HitList* hits) {
+  hits->Clear();
+  DrawWindowBackground(p, s, 380, 560);
   DrawHeader(p, s, hits);
   if (s.connected) {
     DrawConnectedView(p, s, hits);

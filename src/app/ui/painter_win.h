@@ -88,5 +88,7 @@ class Painter {
 
 // The main window, 380 x 560 DIP; refills the hit list.
 void DrawMainWindow(Painter& painter, const UiSnapshot& snapshot, HitList* hits);
+// The floating panel, 300 x 312 DIP; refills the hit list.
+void DrawPanel(Painter& painter, const UiSnapshot& snapshot, HitList* hits);
 // The tray icon picture into a transparent s x s target; no dot when status is 0.
 void DrawTrayIcon(Painter& painter, float size, uint32_t status);
