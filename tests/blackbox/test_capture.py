@@ -35,6 +35,10 @@ class Picture:
 
 @pytest.mark.parametrize("args,size", [
     ([], (380, 560)),
+    (["--estado", "conectado", "--calidad", "4K@30", "--pedido", "1080p@60", "--menu", "--hover", "31"], (380, 560)),
+    (["--estado", "pausa", "--mas", "--hover", "3", "--foco", "manual", "--foco-valor", "2"], (380, 560)),
+    (["--estado", "conectado", "--foco", "auto", "--caras", "0", "--fondo", "-1", "--sin-foco"], (380, 560)),
+    (["--estado", "pendiente", "--hover", "100", "--escala", "1.25"], (475, 700)),
     (["--escala", "2"], (760, 1120)),
     (["--estado", "icono", "--escala", "2"], (64, 64)),
     (["--estado", "bandeja", "--escala", "1.5"], (450, 468)),

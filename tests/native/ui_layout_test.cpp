@@ -22,6 +22,16 @@ TEST(UiTexts, NumbersCodesQualityAndDelay) {
   EXPECT_EQ(DelayText(42), L"\u00B7  42 ms");
 }
 
+TEST(UiTexts, CaptureQualityOptions) {
+  EXPECT_EQ(QualityOptionResolution(L"4K@30"), 2);
+  EXPECT_EQ(QualityOptionRate(L"4K@30"), 30);
+  EXPECT_EQ(QualityOptionResolution(L"720p"), 0);
+  EXPECT_EQ(QualityOptionRate(L"720p"), -1) << "no rate: the sample's stays";
+  EXPECT_EQ(QualityOptionResolution(L"1440p@60"), -1);
+  EXPECT_EQ(QualityOptionRate(L"1080p@ 60fps"), 60) << "read like atoi";
+  EXPECT_EQ(QualityOptionRate(L"1080p@x"), 0);
+}
+
 TEST(UiSliders, ValueIsClampedAndGreyNearZeroOrWhenOff) {
   SliderLook s = SliderFor(0.42f, true, true);
   EXPECT_EQ(s.text, L"42");

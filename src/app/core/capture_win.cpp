@@ -19,16 +19,6 @@ namespace {
 
 const char kSampleAddress[] = "orvane://pc?host=192.168.0.23&port=47800&code=735104&id=3f2a9c1e-7b4d-4e8a-9c61-2f0c8d4e5b17";
 
-// "720p", "1080p" or "4K", optionally "@" and a frame rate.
-int ResolutionOf(const std::wstring& quality) {
-  std::wstring name = quality.substr(0, quality.find(L'@'));
-  return name == L"720p" ? 0 : name == L"1080p" ? 1 : name == L"4K" ? 2 : -1;
-}
-int RateOf(const std::wstring& quality) {
-  size_t at = quality.find(L'@');
-  return at == std::wstring::npos ? -1 : static_cast<int>(std::wcstol(quality.c_str() + at + 1, nullptr, 10));
-}
-
 UiSnapshot SampleSnapshot(const qrcodegen::QrCode* qr) {
   const CommandLineOptions& o = g_options;
   UiSnapshot s;
@@ -41,15 +31,15 @@ UiSnapshot SampleSnapshot(const qrcodegen::QrCode* qr) {
   if (o.estado == L"pendiente") s.pendingPhones.push_back(L"iPhone de Quon");
   s.width = 1920, s.height = 1080, s.fps = 60;
   static const int kSizes[3][2] = {{1280, 720}, {1920, 1080}, {3840, 2160}};
-  if (int r = ResolutionOf(o.calidad); r >= 0) s.width = kSizes[r][0], s.height = kSizes[r][1];
-  if (o.calidad.find(L'@') != std::wstring::npos) s.fps = RateOf(o.calidad);
+  if (int r = QualityOptionResolution(o.calidad); r >= 0) s.width = kSizes[r][0], s.height = kSizes[r][1];
+  if (o.calidad.find(L'@') != std::wstring::npos) s.fps = QualityOptionRate(o.calidad);
   s.latencyMs = 38;
   s.cpuPercent = 1.8;
   s.ramMb = 38.0;
   s.capsKnown = true;
   s.caps[0] = 3, s.caps[1] = 3, s.caps[2] = 1;
-  s.pendingResolution = ResolutionOf(o.pedido);
-  int pendingRate = RateOf(o.pedido);
+  s.pendingResolution = QualityOptionResolution(o.pedido);
+  int pendingRate = QualityOptionRate(o.pedido);
   s.pendingFps = pendingRate == 30 ? 0 : pendingRate == 60 ? 1 : -1;
   if (!o.hover.empty()) s.hoverId = static_cast<int32_t>(std::wcstol(o.hover.c_str(), nullptr, 10));
   s.qualityMenuOpen = o.menu;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cwchar>
 
 namespace {
 
@@ -56,6 +57,16 @@ std::wstring DelayText(int latencyMs) {
 }
 
 std::wstring RamText(double megabytes) { return std::to_wstring(static_cast<long long>(megabytes + 0.5)) + L" MB"; }
+
+int QualityOptionResolution(const std::wstring& text) {
+  std::wstring name = text.substr(0, text.find(L'@'));
+  return name == L"720p" ? 0 : name == L"1080p" ? 1 : name == L"4K" ? 2 : -1;
+}
+
+int QualityOptionRate(const std::wstring& text) {
+  size_t at = text.find(L'@');
+  return at == std::wstring::npos ? -1 : static_cast<int>(std::wcstol(text.c_str() + at + 1, nullptr, 10));
+}
 
 SliderLook SliderFor(float value, bool enabled, bool supported) {
   float v = std::isnan(value) ? 0.0f : std::clamp(value, 0.0f, 1.0f);

@@ -19,6 +19,12 @@ std::wstring DelayText(int latencyMs);
 // Megabytes rounded half up: "38 MB".
 std::wstring RamText(double megabytes);
 
+// The capture mode's "--calidad" and "--pedido": "720p", "1080p" or "4K"
+// (index 0, 1, 2; -1 for anything else), optionally "@" and a frame rate
+// read like atoi (-1 without "@").
+int QualityOptionResolution(const std::wstring& text);
+int QualityOptionRate(const std::wstring& text);
+
 // ---- Sliders ----
 
 struct SliderLook {
