@@ -252,6 +252,10 @@ def test_snapshot_option_saves_a_picture_of_the_phone(clean_settings, tmp_path, 
     assert code == 0
     assert app.wait_line(r"Cuadro decodificado guardado \(1280x720\) en PNG: ok")
     assert app.wait_line(r"Nadie mira la imagen: dejo de decodificar")
+    # The session's totals are written when the phone has gone.
+    assert app.wait_line(r"DEMORA TOTAL \(al cortar\) llegada: prom=[0-9.-]+ ms p95=[0-9.-]+ ms peor=[0-9.-]+ ms "
+                         r"\(\d+ cuadros\)")
+    assert app.find(r"DEMORA TOTAL \(al cortar\) decodificado: .*")
     from test_video import psnr, reference, png_info
     assert (png_info(str(snap))["width"], png_info(str(snap))["height"]) == (1280, 720)
     ref = str(tmp_path / "ref.png")

@@ -158,8 +158,12 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       g_video.ClearFramePosted();
       RenderBothWindows();
       return 0;
-    case kMsgStateChanged:
+    case kMsgStateChanged: {
+      const bool wasConnected = g_state.connected;
       g_state = g_link.Snapshot();
+      // A session that ended keeps its totals: they are written now, before
+      // the next phone's session resets them.
+      if (wasConnected && !g_state.connected) g_video.Latency().Report("al cortar");
       UpdateCameraLink();
       // A new pairing code (a session ended, or too many wrong guesses)
       // shows at once; an unchanged address is not encoded again.
@@ -168,6 +172,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       UpdatePreviewSize();
       RenderBothWindows();
       return 0;
+    }
     default:
       return DefWindowProcW(window, message, wParam, lParam);
   }
