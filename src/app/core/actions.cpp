@@ -2,27 +2,16 @@
 
 #include <algorithm>
 
-namespace {
-
-int CurrentResolution(int width, int height) {
-  switch (std::min(width, height)) {
-    case 720: return 0;
-    case 1080: return 1;
-    case 2160: return 2;
-    default: return -1;
-  }
-}
-
-}  // namespace
+#include "../link/messages.h"
 
 QualityRequest ChooseQuality(int controlId, const QualityNow& now) {
   int resolution, rate;
   if (controlId >= 20 && controlId <= 22) {
     resolution = controlId - 20;
-    rate = now.requestedRate >= 0 ? now.requestedRate : now.fps == 30 ? 0 : now.fps == 60 ? 1 : -1;
+    rate = now.requestedRate >= 0 ? now.requestedRate : RateIndex(now.fps);
   } else {
     rate = controlId - 30;
-    resolution = now.requestedResolution >= 0 ? now.requestedResolution : CurrentResolution(now.width, now.height);
+    resolution = now.requestedResolution >= 0 ? now.requestedResolution : ResolutionIndex(now.width, now.height);
     if (resolution < 0) resolution = 1;
   }
   const uint8_t offered = now.rates[resolution];

@@ -64,22 +64,44 @@ void DrawNoPhoneView(Painter& p, const UiSnapshot& s, HitList* hits) {
   }
 }
 
+// Drawing clipped to a rounded rectangle for as long as it lives. Wine
+// ignores a layer's geometric mask, so the rectangle at least holds there.
+class RoundedClip {
+ public:
+  RoundedClip(ID2D1RenderTarget* target, const D2D1_RECT_F& area, float radius) : target_(target) {
+    Microsoft::WRL::ComPtr<ID2D1Factory> factory;
+    target->GetFactory(&factory);
+    Microsoft::WRL::ComPtr<ID2D1RoundedRectangleGeometry> clip;
+    Microsoft::WRL::ComPtr<ID2D1Layer> layer;
+    if (FAILED(factory->CreateRoundedRectangleGeometry(D2D1::RoundedRect(area, radius, radius), &clip)) ||
+        FAILED(target->CreateLayer(&layer))) {
+      return;
+    }
+    target->PushLayer(D2D1::LayerParameters(D2D1::InfiniteRect(), clip.Get()), layer.Get());
+    target->PushAxisAlignedClip(area, D2D1_ANTIALIAS_MODE_PER_PRIMITIVE);
+    pushed_ = true;
+  }
+  ~RoundedClip() {
+    if (!pushed_) return;
+    target_->PopAxisAlignedClip();
+    target_->PopLayer();
+  }
+  RoundedClip(const RoundedClip&) = delete;
+  RoundedClip& operator=(const RoundedClip&) = delete;
+  bool Pushed() const { return pushed_; }
+
+ private:
+  ID2D1RenderTarget* target_;
+  bool pushed_ = false;
+};
+
 // The screenshot mode's stand-in for a camera picture: a person before a
 // wall, drawn in R-local units under a scale by k.
 void DrawSampleScene(Painter& p, const D2D1_RECT_F& r, float k) {
   ID2D1RenderTarget* target = p.Target();
   p.Fill(r, 12 * k, 0x262B33);
-  Microsoft::WRL::ComPtr<ID2D1Factory> factory;
-  target->GetFactory(&factory);
-  Microsoft::WRL::ComPtr<ID2D1RoundedRectangleGeometry> clip;
-  Microsoft::WRL::ComPtr<ID2D1Layer> layer;
-  if (FAILED(factory->CreateRoundedRectangleGeometry(D2D1::RoundedRect(r, 12 * k, 12 * k), &clip)) ||
-      FAILED(target->CreateLayer(&layer))) {
-    return;
-  }
-  target->PushLayer(D2D1::LayerParameters(D2D1::InfiniteRect(), clip.Get()), layer.Get());
-  // Wine ignores a layer's geometric mask: the rectangle at least holds there.
-  target->PushAxisAlignedClip(r, D2D1_ANTIALIAS_MODE_PER_PRIMITIVE);
+  RoundedClip clip(target, r, 12 * k);
+  if (!clip.Pushed()) return;
   D2D1_MATRIX_3X2_F saved;
   target->GetTransform(&saved);
   target->SetTransform(D2D1::Matrix3x2F::Scale(k, k) * D2D1::Matrix3x2F::Translation(r.left, r.top) * saved);
@@ -94,8 +116,6 @@ void DrawSampleScene(Painter& p, const D2D1_RECT_F& r, float k) {
   p.Fill(Box(w / 2 - 52, 104, w / 2 + 52, h + 40), 44, 0x4E5B6E);
   p.Fill(Box(0, h - 30, w, h), 0, 0x17191D);
   target->SetTransform(saved);
-  target->PopAxisAlignedClip();
-  target->PopLayer();
 }
 
 }  // namespace
@@ -103,16 +123,8 @@ void DrawSampleScene(Painter& p, const D2D1_RECT_F& r, float k) {
 void DrawPreviewArea(Painter& p, const UiSnapshot& s, const D2D1_RECT_F& area, float radius, float sceneScale) {
   ID2D1RenderTarget* target = p.Target();
   if (s.preview) {
-    Microsoft::WRL::ComPtr<ID2D1Factory> factory;
-    target->GetFactory(&factory);
-    Microsoft::WRL::ComPtr<ID2D1RoundedRectangleGeometry> clip;
-    Microsoft::WRL::ComPtr<ID2D1Layer> layer;
-    if (SUCCEEDED(factory->CreateRoundedRectangleGeometry(D2D1::RoundedRect(area, radius, radius), &clip)) &&
-        SUCCEEDED(target->CreateLayer(&layer))) {
-      target->PushLayer(D2D1::LayerParameters(D2D1::InfiniteRect(), clip.Get()), layer.Get());
-      target->DrawBitmap(s.preview, area, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_LINEAR, nullptr);
-      target->PopLayer();
-    }
+    RoundedClip clip(target, area, radius);
+    if (clip.Pushed()) target->DrawBitmap(s.preview, area, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_LINEAR, nullptr);
   } else if (s.samplePicture) {
     DrawSampleScene(p, area, sceneScale);
   } else {

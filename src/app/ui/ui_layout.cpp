@@ -5,21 +5,12 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "../link/messages.h"
+
 namespace {
 
 const wchar_t kDash[] = L"\u2014";
 const wchar_t kDot[] = L"\u00B7";
-
-int ResolutionIndex(int width, int height) {
-  switch (std::min(width, height)) {
-    case 720: return 0;
-    case 1080: return 1;
-    case 2160: return 2;
-    default: return -1;
-  }
-}
-
-int RateIndex(int fps) { return fps == 30 ? 0 : fps == 60 ? 1 : -1; }
 
 CellLook Cell(bool available, bool selected, bool pending, bool testing) {
   CellLook c{};
