@@ -1,6 +1,132 @@
-// The installer. It carries the program and the camera DLL as resources;
-// installing and uninstalling are not written yet, so it changes nothing
-// and ends with the "failed" code rather than claiming an installation.
+// Orvane-Setup.exe: installs the program and the camera DLL it carries, or
+// with "/desinstalar" removes them again. "/simular <folder>" keeps every
+// file and key it writes inside that folder and the current user's registry.
 #include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlobj.h>
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 2; }
+#include <string>
+#include <vector>
+
+#include "setup_logic.h"
+#include "setup_win.h"
+
+SetupState g_setup;
+
+namespace {
+
+constexpr int kExitDone = 0;
+constexpr int kExitCancelled = 1;
+constexpr int kExitFailed = 2;
+constexpr int kInstallButton = 1;
+
+std::wstring KnownFolder(REFKNOWNFOLDERID id) {
+  PWSTR path = nullptr;
+  std::wstring result;
+  if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &path))) result = path;
+  CoTaskMemFree(path);
+  return result;
+}
+
+std::wstring OwnPath() {
+  wchar_t path[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return length > 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
+}
+
+// Fills the state; returns where the log goes.
+std::wstring ReadCommandLine() {
+  std::vector<std::wstring> args;
+  int count = 0;
+  if (LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count)) {
+    args.assign(argv, argv + count);
+    LocalFree(argv);
+  }
+  SetupOptions options = ParseSetupArguments(args);
+  g_setup.simulate = options.simulate;
+  g_setup.silent = options.silent;
+  g_setup.startWithWindows = options.startWithWindows;
+  g_setup.uninstall = options.uninstall;
+  SetupLocations l = options.simulate
+                         ? TestLocations(options.testBase)
+                         : NormalLocations(KnownFolder(FOLDERID_ProgramFiles), KnownFolder(FOLDERID_PublicDesktop),
+                                           KnownFolder(FOLDERID_CommonPrograms), KnownFolder(FOLDERID_LocalAppData));
+  g_setup.registryRoot = l.currentUserRegistry ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+  g_setup.installFolder = l.installFolder;
+  g_setup.desktopFolder = l.desktopFolder;
+  g_setup.startMenuFolder = l.startMenuFolder;
+  g_setup.uninstallKey = l.uninstallKey;
+  g_setup.runKey = l.runKey;
+  return l.logPath;
+}
+
+// True when the user chose "Instalar"; the check box sets start-with-Windows.
+bool AskToInstall() {
+  TASKDIALOG_BUTTON install{kInstallButton, L"Instalar"};
+  TASKDIALOGCONFIG config{};
+  config.cbSize = sizeof config;
+  config.hInstance = GetModuleHandleW(nullptr);
+  config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_POSITION_RELATIVE_TO_WINDOW;
+  config.dwCommonButtons = TDCBF_CANCEL_BUTTON;
+  config.pszWindowTitle = L"Orvane";
+  config.pszMainIcon = MAKEINTRESOURCEW(kIconResource);
+  config.pszMainInstruction = L"Instalar Orvane";
+  config.pszContent = L"Tu iPhone como cámara de la PC. Se instala la app y la cámara \"Orvane Cam\".";
+  config.cButtons = 1;
+  config.pButtons = &install;
+  config.nDefaultButton = kInstallButton;
+  config.pszVerificationText = L"Abrir Orvane al prender la PC";
+  int button = 0;
+  BOOL checked = FALSE;
+  HRESULT hr = TaskDialogIndirect(&config, &button, nullptr, &checked);
+  if (FAILED(hr)) {
+    LogLine(L"No pude mostrar el diálogo de instalación: 0x%08x", static_cast<unsigned>(hr));
+    return false;
+  }
+  if (button != kInstallButton) return false;
+  g_setup.startWithWindows = checked != FALSE;
+  return true;
+}
+
+int RunInstall() {
+  if (!g_setup.silent && !AskToInstall()) return kExitCancelled;
+  std::wstring error;
+  if (!Install(&error)) {
+    LogLine(L"ERROR: %ls", error.c_str());
+    DropEntryWithMissingFiles();
+    if (!g_setup.silent) MessageBoxW(nullptr, error.c_str(), L"Orvane", MB_ICONERROR);
+    return kExitFailed;
+  }
+  LogLine(L"Instalación terminada");
+  if (!g_setup.simulate && !g_setup.silent) StartInstalledProgram(PathsIn(g_setup.installFolder).program);
+  return kExitDone;
+}
+
+int RunUninstall() {
+  if (!g_setup.simulate) g_setup.installFolder = UninstallFolder(OwnPath(), g_setup.installFolder);
+  if (!g_setup.silent && MessageBoxW(nullptr, L"¿Quitar Orvane y la cámara Orvane Cam de esta PC?", L"Orvane",
+                                     MB_ICONQUESTION | MB_YESNO) != IDYES) {
+    return kExitCancelled;
+  }
+  UninstallSequence();
+  if (!g_setup.silent) MessageBoxW(nullptr, L"Orvane se quitó de esta PC.", L"Orvane", MB_ICONINFORMATION);
+  return kExitDone;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+  OpenLog(ReadCommandLine());
+  if (FAILED(com)) LogLine(L"COM: 0x%08x", static_cast<unsigned>(com));
+
+  int code = g_setup.uninstall ? RunUninstall() : RunInstall();
+
+  CloseLog();
+  if (SUCCEEDED(com)) CoUninitialize();
+  return code;
+}

@@ -1,0 +1,100 @@
+#include "setup_logic.h"
+
+#include <cwctype>
+
+SetupOptions ParseSetupArguments(const std::vector<std::wstring>& args) {
+  SetupOptions options;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::wstring& a = args[i];
+    if (a == L"/simular") {
+      if (i + 1 < args.size()) {
+        options.simulate = true;
+        options.testBase = args[++i];
+      }
+    } else if (a == L"/silencioso") {
+      options.silent = true;
+    } else if (a == L"/inicio") {
+      options.startWithWindows = true;
+    } else if (a == L"/desinstalar") {
+      options.uninstall = true;
+    }
+  }
+  return options;
+}
+
+SetupLocations TestLocations(const std::wstring& base) {
+  SetupLocations l;
+  l.currentUserRegistry = true;
+  l.uninstallKey = kTestUninstallKey;
+  l.runKey = kTestRunKey;
+  l.desktopFolder = base + L"\\_Escritorio";
+  l.startMenuFolder = base + L"\\_MenuInicio";
+  l.installFolder = base + L"\\Orvane";
+  l.logPath = l.installFolder + L"\\..\\instalador.log";
+  return l;
+}
+
+SetupLocations NormalLocations(const std::wstring& programFiles, const std::wstring& publicDesktop,
+                               const std::wstring& commonPrograms, const std::wstring& localAppData) {
+  SetupLocations l;
+  l.uninstallKey = kUninstallKey;
+  l.runKey = kRunKey;
+  l.installFolder = programFiles + L"\\Orvane";
+  l.desktopFolder = publicDesktop;
+  l.startMenuFolder = commonPrograms;
+  l.logPath = localAppData + L"\\Temp\\Orvane-Setup.log";
+  return l;
+}
+
+InstallPaths PathsIn(const std::wstring& installFolder) {
+  return {installFolder + L"\\Orvane.exe", installFolder + L"\\OrvaneCam.dll", installFolder + L"\\desinstalar.exe"};
+}
+
+std::wstring FolderOf(const std::wstring& path) {
+  size_t cut = path.rfind(L'\\');
+  return cut == std::wstring::npos ? path : path.substr(0, cut);
+}
+
+namespace {
+
+bool SameNameIgnoringCase(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i]))) return false;
+  }
+  return true;
+}
+
+std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+}  // namespace
+
+std::wstring UninstallFolder(const std::wstring& runningPath, const std::wstring& normalFolder) {
+  size_t cut = runningPath.rfind(L'\\');
+  std::wstring name = cut == std::wstring::npos ? runningPath : runningPath.substr(cut + 1);
+  return SameNameIgnoringCase(name, L"desinstalar.exe") ? FolderOf(runningPath) : normalFolder;
+}
+
+std::wstring RunCommand(const std::wstring& program) { return Quoted(program) + L" --oculta"; }
+
+std::vector<RegistryValue> UninstallEntry(const InstallPaths& paths, const std::wstring& installFolder) {
+  auto text = [](const wchar_t* name, std::wstring value) {
+    return RegistryValue{.name = name, .text = std::move(value)};
+  };
+  auto number = [](const wchar_t* name, uint32_t value) {
+    return RegistryValue{.name = name, .isNumber = true, .text = {}, .number = value};
+  };
+  return {
+      text(L"DisplayName", L"Orvane"),
+      text(L"DisplayVersion", kDisplayVersion),
+      text(L"Publisher", L"Orvane"),
+      text(L"DisplayIcon", paths.program + L",0"),
+      text(L"InstallLocation", installFolder),
+      text(L"UninstallString", Quoted(paths.uninstaller) + L" /desinstalar"),
+      text(L"QuietUninstallString", Quoted(paths.uninstaller) + L" /desinstalar /silencioso"),
+      text(L"URLInfoAbout", kProductAddress),
+      number(L"NoModify", 1),
+      number(L"NoRepair", 1),
+      number(L"EstimatedSize", 1024),
+  };
+}

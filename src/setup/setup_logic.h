@@ -1,0 +1,74 @@
+#pragma once
+// The installer's decisions that need no Windows: its command line, where
+// everything goes, and the texts and values it writes. Paths use
+// backslashes; nothing here touches a file.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct SetupOptions {
+  bool simulate = false;
+  bool silent = false;
+  bool startWithWindows = false;
+  bool uninstall = false;
+  std::wstring testBase;  // the folder after "/simular"
+};
+
+// args[0] is the program and is skipped. Each argument is compared whole and
+// case-sensitively; unknown ones are ignored. "/simular" takes the next
+// argument as its folder and is ignored when nothing follows it.
+SetupOptions ParseSetupArguments(const std::vector<std::wstring>& args);
+
+struct SetupLocations {
+  bool currentUserRegistry = false;  // test mode keeps out of the machine's registry
+  std::wstring installFolder;
+  std::wstring desktopFolder;
+  std::wstring startMenuFolder;
+  std::wstring uninstallKey;
+  std::wstring runKey;
+  std::wstring logPath;
+};
+
+inline constexpr wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvane";
+inline constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline constexpr wchar_t kTestUninstallKey[] = L"Software\\OrvanePrueba\\Uninstall";
+inline constexpr wchar_t kTestRunKey[] = L"Software\\OrvanePrueba\\Run";
+inline constexpr wchar_t kRunValueName[] = L"Orvane";
+inline constexpr wchar_t kDisplayVersion[] = L"1.2.0";
+inline constexpr wchar_t kProductAddress[] = L"https://orvane.app";
+inline constexpr wchar_t kShortcutDescription[] = L"Usá tu iPhone como cámara de la PC";
+
+// Everything under one scratch folder and the current user's registry.
+SetupLocations TestLocations(const std::wstring& base);
+// From the known folders: Program Files, the public desktop, the common
+// start-menu programs and the local application data.
+SetupLocations NormalLocations(const std::wstring& programFiles, const std::wstring& publicDesktop,
+                               const std::wstring& commonPrograms, const std::wstring& localAppData);
+
+struct InstallPaths {
+  std::wstring program;
+  std::wstring cameraDll;
+  std::wstring uninstaller;
+};
+InstallPaths PathsIn(const std::wstring& installFolder);
+
+// The path cut before its last backslash; the whole path when it has none.
+std::wstring FolderOf(const std::wstring& path);
+
+// The folder an uninstall removes. The installed copy ("desinstalar.exe")
+// removes the folder it runs from, wherever that is; the downloaded setup
+// run with "/desinstalar" removes the normal install folder rather than the
+// folder it was downloaded to.
+std::wstring UninstallFolder(const std::wstring& runningPath, const std::wstring& normalFolder);
+
+// "\"<program>\" --oculta": the start-with-Windows command.
+std::wstring RunCommand(const std::wstring& program);
+
+struct RegistryValue {
+  std::wstring name;
+  bool isNumber = false;
+  std::wstring text;
+  uint32_t number = 0;
+};
+// The values of the uninstall entry, in the order they are written.
+std::vector<RegistryValue> UninstallEntry(const InstallPaths& paths, const std::wstring& installFolder);

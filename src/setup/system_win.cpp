@@ -1,0 +1,158 @@
+// The installer's steps that reach the system: the running program, the
+// camera DLL's registration, the firewall, shell links and the shell.
+#include <windows.h>
+#include <netfw.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <wrl/client.h>
+
+#include <utility>
+
+#include "../common/win_handles.h"
+#include "setup_win.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr wchar_t kRuleName[] = L"Orvane para PC";
+constexpr wchar_t kRuleDescription[] = L"Deja que el iPhone le mande el video a Orvane (solo en red privada).";
+constexpr wchar_t kRulePorts[] = L"47800-47809";
+
+// The firewall's properties are BSTRs; this owns one for the length of a call.
+class Bstr {
+ public:
+  explicit Bstr(const wchar_t* text) : text_(SysAllocString(text)) {}
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  ~Bstr() { SysFreeString(text_); }
+  BSTR Get() const { return text_; }
+
+ private:
+  BSTR text_;
+};
+
+// A rule missing any of its settings would be wider than asked for (every
+// profile, every port), so each one must take or the rule is not added.
+HRESULT FillRule(INetFwRule* rule, const std::wstring& programPath) {
+  Bstr name(kRuleName), description(kRuleDescription), program(programPath.c_str()), ports(kRulePorts);
+  if (!name.Get() || !description.Get() || !program.Get() || !ports.Get()) return E_OUTOFMEMORY;
+  HRESULT hr = rule->put_Name(name.Get());
+  if (SUCCEEDED(hr)) hr = rule->put_Description(description.Get());
+  if (SUCCEEDED(hr)) hr = rule->put_ApplicationName(program.Get());
+  if (SUCCEEDED(hr)) hr = rule->put_Protocol(NET_FW_IP_PROTOCOL_TCP);
+  if (SUCCEEDED(hr)) hr = rule->put_LocalPorts(ports.Get());
+  if (SUCCEEDED(hr)) hr = rule->put_Direction(NET_FW_RULE_DIR_IN);
+  if (SUCCEEDED(hr)) hr = rule->put_Action(NET_FW_ACTION_ALLOW);
+  if (SUCCEEDED(hr)) hr = rule->put_Profiles(NET_FW_PROFILE2_PRIVATE);
+  if (SUCCEEDED(hr)) hr = rule->put_Enabled(VARIANT_TRUE);
+  return hr;
+}
+
+}  // namespace
+
+void CloseRunningProgram() {
+  if (g_setup.simulate) {
+    LogLine(L"[simulado] cerraría Orvane si está abierto");
+    return;
+  }
+  DWORD lastPid = 0;
+  while (HWND window = FindWindowW(L"OrvaneVentana", nullptr)) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    // The same process again means it outlived WM_CLOSE and termination:
+    // give up rather than loop for ever.
+    if (pid == lastPid) {
+      LogLine(L"Orvane (pid %lu) sigue abierto: no lo pude cerrar", pid);
+      break;
+    }
+    lastPid = pid;
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
+    if (!process) {
+      LogLine(L"No pude abrir el proceso de Orvane (pid %lu, %lu)", pid, GetLastError());
+      break;
+    }
+    if (WaitForSingleObject(process.Get(), 3000) == WAIT_TIMEOUT) {
+      if (!TerminateProcess(process.Get(), 0)) LogLine(L"No pude terminar Orvane (pid %lu, %lu)", pid, GetLastError());
+      // Its window goes away with it; wait for that before looking again.
+      WaitForSingleObject(process.Get(), 1000);
+    }
+    LogLine(L"Cerré Orvane (pid %lu)", pid);
+  }
+}
+
+HRESULT CallCameraDll(const std::wstring& path, const char* exportName) {
+  HMODULE dll = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (!dll) return HRESULT_FROM_WIN32(GetLastError());
+  auto call = reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(dll, exportName)));
+  HRESULT hr = call ? call() : E_NOINTERFACE;
+  FreeLibrary(dll);
+  return hr;
+}
+
+HRESULT FirewallRule(bool add, const std::wstring& programPath) {
+  ComPtr<INetFwPolicy2> policy;
+  HRESULT hr = CoCreateInstance(__uuidof(NetFwPolicy2), nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&policy));
+  if (FAILED(hr)) return hr;
+  ComPtr<INetFwRules> rules;
+  hr = policy->get_Rules(&rules);
+  if (FAILED(hr)) return hr;
+  {
+    // A rule that is not there is no error.
+    Bstr name(kRuleName);
+    (void)rules->Remove(name.Get());
+  }
+  if (!add) return hr;
+  ComPtr<INetFwRule> rule;
+  hr = CoCreateInstance(__uuidof(NetFwRule), nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&rule));
+  if (FAILED(hr)) return hr;
+  hr = FillRule(rule.Get(), programPath);
+  if (FAILED(hr)) return hr;
+  return rules->Add(rule.Get());
+}
+
+bool CreateShortcut(const std::wstring& linkPath, const std::wstring& target, const std::wstring& arguments,
+                    const std::wstring& description) {
+  ComPtr<IShellLinkW> link;
+  HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link));
+  ComPtr<IPersistFile> file;
+  if (SUCCEEDED(hr)) {
+    link->SetPath(target.c_str());
+    link->SetArguments(arguments.c_str());
+    link->SetDescription(description.c_str());
+    link->SetIconLocation(target.c_str(), 0);
+    link->SetWorkingDirectory(g_setup.installFolder.c_str());
+    hr = link.As(&file);
+  }
+  if (SUCCEEDED(hr)) hr = file->Save(linkPath.c_str(), TRUE);
+  if (FAILED(hr)) LogLine(L"No pude crear %ls: 0x%08x", linkPath.c_str(), static_cast<unsigned>(hr));
+  return SUCCEEDED(hr);
+}
+
+void StartInstalledProgram(const std::wstring& programPath) {
+  // Through the shell, so the program starts as the user rather than as
+  // this elevated installer.
+  std::wstring quoted = L"\"" + programPath + L"\"";
+  auto result = reinterpret_cast<INT_PTR>(
+      ShellExecuteW(nullptr, L"open", L"explorer.exe", quoted.c_str(), nullptr, SW_SHOWNORMAL));
+  if (result <= 32) LogLine(L"No pude abrir Orvane (%ld)", static_cast<long>(result));
+}
+
+bool FileExists(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void DeleteNowOrAtRestart(const std::wstring& path, bool folder) {
+  if (folder ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str())) return;
+  DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
+  if (MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    LogLine(L"%ls se borra al reiniciar (%lu)", path.c_str(), error);
+  } else {
+    LogLine(L"No pude borrar %ls (%lu) ni dejarlo para el reinicio (%lu)", path.c_str(), error, GetLastError());
+  }
+}

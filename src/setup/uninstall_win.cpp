@@ -1,0 +1,53 @@
+// The uninstall sequence. No step stops it: what cannot go at once goes at
+// the next restart, and the rest is only logged.
+#include "setup_logic.h"
+#include "setup_win.h"
+
+namespace {
+
+void DeleteShortcut(const std::wstring& path) {
+  if (DeleteFileW(path.c_str())) return;
+  DWORD error = GetLastError();
+  if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+    LogLine(L"No pude borrar %ls (%lu)", path.c_str(), error);
+  }
+}
+
+void DeleteRunValue() {
+  HKEY key = nullptr;
+  LSTATUS status = RegOpenKeyExW(g_setup.registryRoot, g_setup.runKey.c_str(), 0, KEY_WRITE, &key);
+  if (status == ERROR_SUCCESS) {
+    status = RegDeleteValueW(key, kRunValueName);
+    RegCloseKey(key);
+  }
+  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+    LogLine(L"No pude quitar el valor Orvane de %ls (%ld)", g_setup.runKey.c_str(), static_cast<long>(status));
+  }
+}
+
+}  // namespace
+
+void UninstallSequence() {
+  InstallPaths paths = PathsIn(g_setup.installFolder);
+  LogLine(L"Desinstalando de %ls", g_setup.installFolder.c_str());
+  CloseRunningProgram();
+  if (!g_setup.simulate) {
+    HRESULT hr = CallCameraDll(paths.cameraDll, "DllUnregisterServer");
+    LogLine(L"Cámara quitada: 0x%08x", static_cast<unsigned>(hr));
+    hr = FirewallRule(false, paths.program);
+    LogLine(L"Firewall: 0x%08x", static_cast<unsigned>(hr));
+  }
+  DeleteShortcut(g_setup.desktopFolder + L"\\Orvane.lnk");
+  DeleteShortcut(g_setup.startMenuFolder + L"\\Orvane.lnk");
+  DeleteRunValue();
+  LSTATUS status = RegDeleteTreeW(g_setup.registryRoot, g_setup.uninstallKey.c_str());
+  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+    LogLine(L"No pude quitar la clave %ls (%ld)", g_setup.uninstallKey.c_str(), static_cast<long>(status));
+  }
+  DeleteNowOrAtRestart(paths.program, false);
+  DeleteNowOrAtRestart(paths.cameraDll, false);
+  // The running uninstaller itself, in the normal case: it goes at restart.
+  DeleteNowOrAtRestart(paths.uninstaller, false);
+  DeleteNowOrAtRestart(g_setup.installFolder, true);
+  LogLine(L"Listo");
+}
