@@ -42,6 +42,7 @@ void MoveAsideIfInUse(const std::wstring& path) {
 }
 
 void CreateFolder(const std::wstring& folder) {
+  if (folder.empty()) return;
   int result = SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
   if (result != ERROR_SUCCESS && result != ERROR_ALREADY_EXISTS && result != ERROR_FILE_EXISTS) {
     LogLine(L"No pude crear la carpeta %ls (%d)", folder.c_str(), result);
@@ -123,6 +124,10 @@ bool WriteResource(int id, const std::wstring& path) {
 }
 
 bool Install(std::wstring* error) {
+  if (g_setup.installFolder.empty()) {
+    *error = L"No pude copiar Orvane.exe en la carpeta de programas";
+    return false;
+  }
   InstallPaths paths = PathsIn(g_setup.installFolder);
   LogLine(L"Instalando en %ls", g_setup.installFolder.c_str());
   CloseRunningProgram();
@@ -162,9 +167,10 @@ bool Install(std::wstring* error) {
 
   CreateFolder(g_setup.desktopFolder);
   CreateFolder(g_setup.startMenuFolder);
-  bool desktop = CreateShortcut(g_setup.desktopFolder + L"\\Orvane.lnk", paths.program, L"", kShortcutDescription);
-  bool startMenu =
-      CreateShortcut(g_setup.startMenuFolder + L"\\Orvane.lnk", paths.program, L"", kShortcutDescription);
+  bool desktop = !g_setup.desktopFolder.empty() &&
+                 CreateShortcut(g_setup.desktopFolder + L"\\Orvane.lnk", paths.program, L"", kShortcutDescription);
+  bool startMenu = !g_setup.startMenuFolder.empty() && CreateShortcut(g_setup.startMenuFolder + L"\\Orvane.lnk",
+                                                                      paths.program, L"", kShortcutDescription);
   LogLine(L"Accesos directos: escritorio=%d menú=%d", desktop ? 1 : 0, startMenu ? 1 : 0);
 
   WriteRunValue(paths.program);

@@ -8,6 +8,7 @@
 #include <shlobj.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "setup_logic.h"
@@ -22,10 +23,15 @@ constexpr int kExitCancelled = 1;
 constexpr int kExitFailed = 2;
 constexpr int kInstallButton = 1;
 
-std::wstring KnownFolder(REFKNOWNFOLDERID id) {
+// Known folders that could not be read, logged once the log is open.
+std::vector<std::pair<const wchar_t*, HRESULT>> g_missingFolders;
+
+std::wstring KnownFolder(REFKNOWNFOLDERID id, const wchar_t* name) {
   PWSTR path = nullptr;
   std::wstring result;
-  if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &path))) result = path;
+  HRESULT hr = SHGetKnownFolderPath(id, 0, nullptr, &path);
+  if (SUCCEEDED(hr)) result = path;
+  else g_missingFolders.emplace_back(name, hr);
   CoTaskMemFree(path);
   return result;
 }
@@ -49,10 +55,22 @@ std::wstring ReadCommandLine() {
   g_setup.silent = options.silent;
   g_setup.startWithWindows = options.startWithWindows;
   g_setup.uninstall = options.uninstall;
-  SetupLocations l = options.simulate
-                         ? TestLocations(options.testBase)
-                         : NormalLocations(KnownFolder(FOLDERID_ProgramFiles), KnownFolder(FOLDERID_PublicDesktop),
-                                           KnownFolder(FOLDERID_CommonPrograms), KnownFolder(FOLDERID_LocalAppData));
+  SetupLocations l;
+  if (options.simulate) {
+    l = TestLocations(options.testBase);
+  } else {
+    std::wstring programFiles = KnownFolder(FOLDERID_ProgramFiles, L"Program Files");
+    std::wstring desktop = KnownFolder(FOLDERID_PublicDesktop, L"PublicDesktop");
+    std::wstring programs = KnownFolder(FOLDERID_CommonPrograms, L"CommonPrograms");
+    std::wstring appData = KnownFolder(FOLDERID_LocalAppData, L"LocalAppData");
+    l = NormalLocations(programFiles, desktop, programs, appData);
+    // A folder that is not known stays empty rather than turning into a
+    // path at the root of the current drive.
+    if (programFiles.empty()) l.installFolder.clear();
+    if (desktop.empty()) l.desktopFolder.clear();
+    if (programs.empty()) l.startMenuFolder.clear();
+    if (appData.empty()) l.logPath.clear();
+  }
   g_setup.registryRoot = l.currentUserRegistry ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
   g_setup.installFolder = l.installFolder;
   g_setup.desktopFolder = l.desktopFolder;
@@ -106,6 +124,7 @@ int RunInstall() {
 
 int RunUninstall() {
   if (!g_setup.simulate) g_setup.installFolder = UninstallFolder(OwnPath(), g_setup.installFolder);
+  if (g_setup.installFolder.empty()) return kExitFailed;
   if (!g_setup.silent && MessageBoxW(nullptr, L"¿Quitar Orvane y la cámara Orvane Cam de esta PC?", L"Orvane",
                                      MB_ICONQUESTION | MB_YESNO) != IDYES) {
     return kExitCancelled;
@@ -121,8 +140,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
-  OpenLog(ReadCommandLine());
+  std::wstring logPath = ReadCommandLine();
+  if (!logPath.empty()) OpenLog(logPath);
   if (FAILED(com)) LogLine(L"COM: 0x%08x", static_cast<unsigned>(com));
+  for (const auto& [name, hr] : g_missingFolders) {
+    LogLine(L"No pude leer la carpeta %ls: 0x%08x", name, static_cast<unsigned>(hr));
+  }
 
   int code = g_setup.uninstall ? RunUninstall() : RunInstall();
 

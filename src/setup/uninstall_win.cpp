@@ -5,7 +5,9 @@
 
 namespace {
 
-void DeleteShortcut(const std::wstring& path) {
+void DeleteShortcut(const std::wstring& folder) {
+  if (folder.empty()) return;
+  std::wstring path = folder + L"\\Orvane.lnk";
   if (DeleteFileW(path.c_str())) return;
   DWORD error = GetLastError();
   if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
@@ -37,8 +39,8 @@ void UninstallSequence() {
     hr = FirewallRule(false, paths.program);
     LogLine(L"Firewall: 0x%08x", static_cast<unsigned>(hr));
   }
-  DeleteShortcut(g_setup.desktopFolder + L"\\Orvane.lnk");
-  DeleteShortcut(g_setup.startMenuFolder + L"\\Orvane.lnk");
+  DeleteShortcut(g_setup.desktopFolder);
+  DeleteShortcut(g_setup.startMenuFolder);
   DeleteRunValue();
   LSTATUS status = RegDeleteTreeW(g_setup.registryRoot, g_setup.uninstallKey.c_str());
   if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
