@@ -274,7 +274,7 @@ def test_a_running_program_is_moved_aside_and_replaced(scratch, clean_settings):
             SHARED.reg("delete", orvane.CAMERA_KEY, "/f")
 
     # The Wine server's next start is this prefix's restart.
-    assert not os.path.exists(old + ".viejo")
+    assert orvane.wait_for(lambda: not os.path.exists(old + ".viejo"), timeout=15)
     lines = s.log_lines()
     moved = program + " estaba en uso (5): quedó como " + program + ".viejo y se borra al reiniciar"
     assert lines == installed_lines(s, "no")[:2] + [moved] + installed_lines(s, "no")[2:]
