@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "../common/win_handles.h"
 #include "setup_logic.h"
 #include "setup_win.h"
 
@@ -107,15 +108,16 @@ bool WriteResource(int id, const std::wstring& path) {
     return false;
   }
   MoveAsideIfInUse(path);
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  UniqueHandle file(
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
     LogLine(L"No pude crear %ls (%lu)", path.c_str(), GetLastError());
     return false;
   }
   DWORD written = 0;
-  BOOL ok = WriteFile(file, resource.data, resource.size, &written, nullptr);
+  BOOL ok = WriteFile(file.Get(), resource.data, resource.size, &written, nullptr);
   DWORD error = GetLastError();
-  CloseHandle(file);
+  file.Reset();
   if (!ok || written != resource.size) {
     LogLine(L"No pude escribir %ls (%lu, %lu de %lu bytes)", path.c_str(), ok ? 0ul : error, written, resource.size);
     return false;

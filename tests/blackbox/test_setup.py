@@ -357,6 +357,16 @@ def test_dialogs_ask_before_anything_changes(scratch):
     assert p.wait(timeout=30) == 0
     assert_nothing_left(s)
 
+    # A failed install says so in a message box and ends with 2.
+    with open(s.folder, "w") as f:
+        f.write("in the way")
+    p = SHARED.start(SETUP, "/simular", s.win)
+    press(["Return"])
+    assert orvane.wait_for(lambda: s.log_lines()[-1].startswith("ERROR: "), timeout=30)
+    assert p.poll() is None, "the message box holds the setup until it is dismissed"
+    press(["Return"])
+    assert p.wait(timeout=30) == 2
+
 
 # ---- normal mode, in a prefix of its own ----
 
