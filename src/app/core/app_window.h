@@ -1,22 +1,89 @@
 #pragma once
 // The UI thread's windows: procedures, the one-second tick, rendering,
-// the tray icon.
+// mouse handling, the tray icon and the actions of the controls. Everything
+// here belongs to the UI thread.
 #include <windows.h>
+#include <d2d1_1.h>
+#include <d3d11.h>
+#include <dxgi1_2.h>
+#include <wrl/client.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "../link/app_state.h"
+#include "../ui/painter_win.h"
+#include "actions.h"
 
 struct AppWindow {
   HWND window = nullptr;
   bool isPanel = false;
   float dpi = 96.0f;
+  // Made at the first render while shown, dropped when hidden.
+  Microsoft::WRL::ComPtr<IDXGISwapChain1> swapChain;
+  Microsoft::WRL::ComPtr<ID2D1Bitmap1> target;
+  // Made once.
+  Microsoft::WRL::ComPtr<ID2D1DeviceContext> context;
+  std::unique_ptr<Painter> painter;
+  HitList hits;  // from the last frame drawn
+  int32_t hoveredId = 0;
+  int32_t pressedId = 0;
+  bool tracking = false;
+  bool qualityMenuOpen = false;
+  bool moreMenuOpen = false;
+  int32_t dragging = 0;  // 45 focus or 46 blur slider while dragged
+  HitRegion sliderRegion{};
+  SliderPace sliderPace;
 };
 
 extern AppWindow g_main;
 extern AppWindow g_panel;
 
+// The UI thread's other state.
+struct UiState {
+  AppState state;  // copy of the link's live state
+  uint64_t lastRenderTick = 0;
+  uint64_t panelDeactivatedTick = 0;
+  uint64_t copiedUntil = 0;  // the "copied" feedback runs until then
+  bool microphoneOn = true;
+  uint64_t firstFrameTick = 0;  // first new-picture message, for the live capture
+  // The preview as a Direct2D bitmap, made again when the pipeline's
+  // texture or its generation changes.
+  Microsoft::WRL::ComPtr<ID2D1Bitmap1> previewBitmap;
+  Microsoft::WRL::ComPtr<ID3D11Texture2D> previewTexture;
+  int64_t previewGeneration = -1;
+  int64_t lastShownTimestampUs = -1;
+  // Tray icon.
+  uint32_t trayColour = 0xFFFFFFFF;  // none yet
+  HICON trayIcon = nullptr;
+  bool trayVersion4 = false;  // the shell sends NIN_SELECT for a click
+};
+
+extern UiState g_ui;
+
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK PanelWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Drawing of the windows' contents and the tray icon come with the user
-// interface; until then these draw nothing.
+// Rendering (render_win.cpp).
+void RenderWindow(AppWindow& w);
 void RenderBothWindows();
+void DropSwapChain(AppWindow& w);
+void ReleasePreviewBitmap();
 void UpdatePreviewSize();
+void ShowMainWindow();
+void HideWindow(AppWindow& w);
+bool MainWindowShown();
+// What one frame of this window shows, from the live state.
+UiSnapshot SnapshotFor(const AppWindow& w);
+
+// Tray icon and panel (tray_win.cpp).
 void UpdateTrayIcon(bool add);
+void OnTrayMessage(WPARAM wParam, LPARAM lParam);
+void OpenPanel();
+
+// Actions of the controls (actions_win.cpp).
+void RunAction(AppWindow& w, int32_t id);
+void MoveSlider(AppWindow& w, int x);
+void EndSliderDrag(AppWindow& w);
+// The phone counts as paused when the PC paused it or it says so.
+bool LinkPaused();

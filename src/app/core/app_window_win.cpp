@@ -1,7 +1,9 @@
 #include <windows.h>
 #include <shellapi.h>
+#include <windowsx.h>
 
 #include "../link/phone_link.h"
+#include "../ui/live_capture_win.h"
 #include "../ui/qr_draw.h"
 #include "../video/video_pipeline.h"
 #include "app.h"
@@ -12,35 +14,36 @@
 
 AppWindow g_main;
 AppWindow g_panel;
+UiState g_ui;
 
 namespace {
 
 constexpr UINT_PTR kTickTimer = 1;
-AppState g_state;  // the UI thread's copy of the link's live state
+constexpr UINT_PTR kCopiedTimer = 2;
 
-AppWindow* WindowOf(HWND window) { return window == g_panel.window ? &g_panel : &g_main; }
+AppWindow& WindowOf(HWND window) { return window == g_panel.window ? g_panel : g_main; }
 
 void WriteSecondLines() {
   const CpuMemorySample& cpu = CurrentCpuMemory();
   StateLineValues v;
   v.cpuPercent = cpu.cpuPercent;
   v.memoryMb = cpu.memoryMb;
-  v.connected = g_state.connected;
-  v.width = g_state.width;
-  v.height = g_state.height;
-  v.fps = g_state.fps;
-  v.receivedFps = g_state.receivedFps;
-  v.receivedMbps = g_state.receivedMbps;
+  v.connected = g_ui.state.connected;
+  v.width = g_ui.state.width;
+  v.height = g_ui.state.height;
+  v.fps = g_ui.state.fps;
+  v.receivedFps = g_ui.state.receivedFps;
+  v.receivedMbps = g_ui.state.receivedMbps;
   v.decodedFrames = g_video.DecodedFrames();
   v.cameraFrames = g_video.CameraFrames();
-  v.roundTripMs = g_state.roundTripMs;
+  v.roundTripMs = g_ui.state.roundTripMs;
   v.decodeMs = g_video.DecodeMs();
   v.hardware = g_video.Hardware();
   LogLine("%s", StateLineText(v).c_str());
 
   LatencyStats& latency = g_video.Latency();
   latency.RollSecond();
-  if (g_state.connected && g_video.ClockValid()) {
+  if (g_ui.state.connected && g_video.ClockValid()) {
     DelayLineValues d;
     for (int stage = 0; stage < kStageCount; ++stage) {
       LatencyFigures f = latency.LastSecond(stage);
@@ -53,41 +56,112 @@ void WriteSecondLines() {
   }
 }
 
-uint64_t g_lastRenderTick = 0;
-
 // The camera keeps the last picture while a phone is connected, paused
 // here or on the phone, and turns black without one.
-void UpdateCameraLink() { g_video.Camera().SetLinkState(g_state.connected, g_link.PausedByPc() || g_state.paused); }
+void UpdateCameraLink() { g_video.Camera().SetLinkState(g_ui.state.connected, LinkPaused()); }
+
+// "--captura-en-vivo": once, 4 s after the first picture arrived.
+void CaptureLiveOnce(uint64_t now) {
+  if (g_options.capturaEnVivo.empty() || g_ui.firstFrameTick == 0 || now - g_ui.firstFrameTick <= 4000) return;
+  CaptureLiveWindow(g_options.capturaEnVivo, SnapshotFor(g_main), g_main.dpi, g_video, g_app.d2dFactory.Get(),
+                    g_app.dwriteFactory.Get(), g_app.d2dMultithread.Get());
+  g_options.capturaEnVivo.clear();
+  UpdatePreviewSize();
+}
 
 void OnTick() {
   SampleCpuAndMemory();
-  g_state = g_link.Snapshot();
+  g_ui.state = g_link.Snapshot();
   UpdateCameraLink();
   UpdateTrayIcon(false);
   WriteSecondLines();
   uint64_t now = GetTickCount64();
+  CaptureLiveOnce(now);
   if (g_options.salirTras > 0 && now - g_app.startTick > static_cast<uint64_t>(g_options.salirTras) * 1000) {
     DestroyWindow(g_app.mainWindow);
     return;
   }
-  if (now - g_lastRenderTick > 900) RenderBothWindows();
+  if (now - g_ui.lastRenderTick > 900) RenderBothWindows();
+}
+
+int32_t HitAt(const AppWindow& w, LPARAM lParam) {
+  const float scale = 96.0f / w.dpi;
+  return w.hits.Hit(static_cast<float>(GET_X_LPARAM(lParam)) * scale, static_cast<float>(GET_Y_LPARAM(lParam)) * scale);
+}
+
+const HitRegion* RegionAt(const AppWindow& w, LPARAM lParam) {
+  const float scale = 96.0f / w.dpi;
+  const float x = static_cast<float>(GET_X_LPARAM(lParam)) * scale, y = static_cast<float>(GET_Y_LPARAM(lParam)) * scale;
+  for (const HitRegion& r : w.hits.Regions()) {
+    if (x >= r.left && x < r.right && y >= r.top && y < r.bottom) return &r;
+  }
+  return nullptr;
+}
+
+void OnMouseMove(AppWindow& w, LPARAM lParam) {
+  if (!w.tracking) {
+    TRACKMOUSEEVENT track{};
+    track.cbSize = sizeof track;
+    track.dwFlags = TME_LEAVE;
+    track.hwndTrack = w.window;
+    w.tracking = TrackMouseEvent(&track) != FALSE;
+  }
+  if (w.dragging) {
+    MoveSlider(w, GET_X_LPARAM(lParam));
+    return;
+  }
+  const int32_t id = HitAt(w, lParam);
+  if (id != w.hoveredId) {
+    w.hoveredId = id;
+    RenderWindow(w);
+  }
+  SetCursor(LoadCursorW(nullptr, id != 0 ? IDC_HAND : IDC_ARROW));
+}
+
+void OnButtonDown(AppWindow& w, LPARAM lParam) {
+  const HitRegion* region = RegionAt(w, lParam);
+  w.pressedId = region ? region->id : 0;
+  if (w.pressedId == 45 || w.pressedId == 46) {
+    w.sliderRegion = *region;
+    w.dragging = w.pressedId;
+    w.sliderPace.Start();
+    SetCapture(w.window);
+    MoveSlider(w, GET_X_LPARAM(lParam));
+  }
+}
+
+void OnButtonUp(AppWindow& w, LPARAM lParam) {
+  if (w.dragging) {
+    MoveSlider(w, GET_X_LPARAM(lParam));
+    EndSliderDrag(w);
+    ReleaseCapture();
+    return;
+  }
+  const int32_t id = HitAt(w, lParam);
+  const int32_t pressed = w.pressedId;
+  w.pressedId = 0;
+  if (id != 0 && id == pressed) RunAction(w, id);
 }
 
 // Messages both windows handle alike; false lets the window's own
 // procedure go on.
 bool HandleCommon(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-  AppWindow* self = WindowOf(window);
+  AppWindow& self = WindowOf(window);
+  *result = 0;
   switch (message) {
     case WM_SIZE:
+      if (self.swapChain) {
+        if (self.context) self.context->SetTarget(nullptr);
+        self.target.Reset();
+        self.swapChain->ResizeBuffers(0, 0, 0, DXGI_FORMAT_UNKNOWN, 0);
+      }
       UpdatePreviewSize();
-      *result = 0;
       return true;
     case WM_PAINT: {
       PAINTSTRUCT paint;
       BeginPaint(window, &paint);
       EndPaint(window, &paint);
-      RenderBothWindows();
-      *result = 0;
+      RenderWindow(self);
       return true;
     }
     case WM_ERASEBKGND:
@@ -99,19 +173,44 @@ bool HandleCommon(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESU
       return true;
     case WM_NCCALCSIZE:
       if (!wParam) return false;
-      *result = 0;  // no visible frame: the client area is the whole window
-      return true;
+      return true;  // no visible frame: the client area is the whole window
     case WM_NCHITTEST: {
-      if (self->isPanel) {
+      if (self.isPanel) {
         *result = HTCLIENT;
         return true;
       }
-      POINT p = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+      POINT p = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
       ScreenToClient(window, &p);
-      // The top band drags the window.
-      *result = static_cast<float>(p.y) * 96.0f / self->dpi < 40.0f ? HTCAPTION : HTCLIENT;
+      // The top band drags the window, except over its buttons.
+      const float scale = 96.0f / self.dpi;
+      if (static_cast<float>(p.y) * scale < 40.0f) {
+        *result = self.hits.Hit(static_cast<float>(p.x) * scale, static_cast<float>(p.y) * scale) != 0 ? HTCLIENT
+                                                                                                      : HTCAPTION;
+      } else {
+        *result = HTCLIENT;
+      }
       return true;
     }
+    case WM_MOUSEMOVE:
+      OnMouseMove(self, lParam);
+      return true;
+    case WM_LBUTTONDOWN:
+      OnButtonDown(self, lParam);
+      return true;
+    case WM_LBUTTONUP:
+      OnButtonUp(self, lParam);
+      return true;
+    case WM_CAPTURECHANGED:
+      if (!self.dragging || reinterpret_cast<HWND>(lParam) == window) return false;
+      EndSliderDrag(self);
+      return true;
+    case WM_MOUSELEAVE:
+      self.tracking = false;
+      if (self.hoveredId != 0) {
+        self.hoveredId = 0;
+        RenderWindow(self);
+      }
+      return true;
     default:
       return false;
   }
@@ -119,20 +218,16 @@ bool HandleCommon(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESU
 
 }  // namespace
 
-void RenderBothWindows() { g_lastRenderTick = GetTickCount64(); }
-void UpdatePreviewSize() {}
-void UpdateTrayIcon(bool) {}
-
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   LRESULT result = 0;
   if (HandleCommon(window, message, wParam, lParam, &result)) return result;
   if (g_app.taskbarCreatedMessage != 0 && message == g_app.taskbarCreatedMessage) {
-    UpdateTrayIcon(true);
+    UpdateTrayIcon(true);  // the shell started again
     return 0;
   }
   switch (message) {
     case WM_DESTROY: {
-      if (g_state.connected) g_video.Latency().Report("al salir");
+      if (g_ui.state.connected) g_video.Latency().Report("al salir");
       NOTIFYICONDATAW icon{};
       icon.cbSize = sizeof icon;
       icon.hWnd = window;
@@ -142,9 +237,19 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return 0;
     }
     case WM_KEYDOWN:
+      if (wParam == VK_ESCAPE && (g_main.qualityMenuOpen || g_main.moreMenuOpen)) {
+        g_main.qualityMenuOpen = false;
+        g_main.moreMenuOpen = false;
+        RenderWindow(g_main);
+      }
       return 0;
     case WM_TIMER:
-      if (wParam == kTickTimer) OnTick();
+      if (wParam == kTickTimer) {
+        OnTick();
+      } else if (wParam == kCopiedTimer) {
+        KillTimer(window, kCopiedTimer);
+        RenderBothWindows();  // the "copied" feedback ends
+      }
       return 0;
     case WM_DPICHANGED: {
       g_main.dpi = HIWORD(wParam);
@@ -156,14 +261,24 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
     case kMsgNewFrame:
       g_video.ClearFramePosted();
-      RenderBothWindows();
+      if (g_ui.firstFrameTick == 0) g_ui.firstFrameTick = GetTickCount64();
+      // Posted messages come before input: when drawing a picture takes
+      // longer than the time between pictures, the mouse and keys would
+      // wait for as long as the phone streams. Waiting input goes first;
+      // its own drawing, or the next picture's, shows the newest picture.
+      if (HIWORD(GetQueueStatus(QS_INPUT)) == 0) RenderBothWindows();
       return 0;
     case kMsgStateChanged: {
-      const bool wasConnected = g_state.connected;
-      g_state = g_link.Snapshot();
-      // A session that ended keeps its totals: they are written now, before
-      // the next phone's session resets them.
-      if (wasConnected && !g_state.connected) g_video.Latency().Report("al cortar");
+      const bool wasConnected = g_ui.state.connected;
+      g_ui.state = g_link.Snapshot();
+      if (wasConnected != g_ui.state.connected) {
+        if (!g_ui.state.connected) {
+          ReleasePreviewBitmap();
+          // A session that ended keeps its totals: they are written now,
+          // before the next phone's session resets them.
+          g_video.Latency().Report("al cortar");
+        }
+      }
       UpdateCameraLink();
       // A new pairing code (a session ended, or too many wrong guesses)
       // shows at once; an unchanged address is not encoded again.
@@ -173,6 +288,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       RenderBothWindows();
       return 0;
     }
+    case kMsgTray:
+      OnTrayMessage(wParam, lParam);
+      return 0;
     default:
       return DefWindowProcW(window, message, wParam, lParam);
   }
@@ -184,13 +302,21 @@ LRESULT CALLBACK PanelWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
   switch (message) {
     case WM_ACTIVATE:
       if (LOWORD(wParam) == WA_INACTIVE) {
-        ShowWindow(window, SW_HIDE);
+        HideWindow(g_panel);
+        g_ui.panelDeactivatedTick = GetTickCount64();
         UpdatePreviewSize();
         return 0;
       }
       return DefWindowProcW(window, message, wParam, lParam);
     case WM_KEYDOWN:
-      if (wParam == VK_ESCAPE) ShowWindow(window, SW_HIDE);
+      if (wParam == VK_ESCAPE) {
+        if (g_panel.qualityMenuOpen) {
+          g_panel.qualityMenuOpen = false;
+          RenderWindow(g_panel);
+        } else {
+          HideWindow(g_panel);
+        }
+      }
       return 0;
     default:
       return DefWindowProcW(window, message, wParam, lParam);

@@ -101,6 +101,12 @@ void CreateWindows() {
 
   SetFrameAttributes(g_app.mainWindow);
   SetFrameAttributes(g_app.panelWindow);
+  // The frame is only worked out again when something asks for it: without
+  // this the windows would keep their sizing border until their first resize.
+  for (HWND window : {g_app.mainWindow, g_app.panelWindow}) {
+    SetWindowPos(window, nullptr, 0, 0, 0, 0,
+                 SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   if (UINT dpi = GetDpiForWindow(g_app.mainWindow)) g_main.dpi = static_cast<float>(dpi);
   g_video.SetTargetWindow(g_app.mainWindow);
 }
