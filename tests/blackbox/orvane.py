@@ -10,6 +10,9 @@ BIN = os.environ.get("ORVANE_BIN", os.path.join(ROOT, "build", "windows", "bin")
 WINE = os.path.join(ROOT, "scripts", "wine")
 PREFIX = os.environ.get("ORVANE_WINEPREFIX", os.path.join(ROOT, "build", "wineprefix"))
 EXE = os.path.join(BIN, "Orvane.exe")
+# The phone stand-in built for this machine.
+PHONE_SIM = os.environ.get("ORVANE_PHONE_SIM_NATIVE",
+                           os.path.join(ROOT, "build", "native", "tools", "phone-sim", "phone-sim"))
 
 
 def env():

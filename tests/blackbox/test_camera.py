@@ -14,8 +14,7 @@ import orvane
 from orvane import Running
 from pcdouble import clips
 
-SIM = os.environ.get("ORVANE_PHONE_SIM_NATIVE",
-                     os.path.join(orvane.ROOT, "build", "native", "tools", "phone-sim", "phone-sim"))
+SIM = orvane.PHONE_SIM
 VIEWER = os.path.join(orvane.BIN, "cam-viewer.exe")
 DLL = orvane.windows_path(os.path.join(orvane.BIN, "OrvaneCam.dll"))
 CODE = "123456"

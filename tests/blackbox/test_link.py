@@ -13,8 +13,7 @@ import orvane
 from orvane import Running
 from pcdouble import Peer, clips, frame
 
-SIM = os.environ.get("ORVANE_PHONE_SIM_NATIVE",
-                     os.path.join(orvane.ROOT, "build", "native", "tools", "phone-sim", "phone-sim"))
+SIM = orvane.PHONE_SIM
 CODE = "123456"
 
 

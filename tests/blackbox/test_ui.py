@@ -1,0 +1,153 @@
+"""The windows as a person meets them: the real Orvane.exe under Wine and Xvfb,
+driven with xdotool, seen through screenshots and through what the phone
+stand-in receives."""
+import json
+import os
+import re
+import subprocess
+import time
+
+import pytest
+
+import orvane
+import screen
+from journey import GREEN, GREY, PANEL_SIZE, PENDING_ROW, Journey, Phone
+from pcdouble import clips
+
+
+@pytest.fixture(scope="module")
+def clip_dir():
+    return clips()
+
+
+@pytest.fixture(autouse=True)
+def display():
+    if not os.environ.get("DISPLAY"):
+        pytest.skip("needs the X display of scripts/test")
+
+
+def test_a_person_pairs_watches_steers_and_quits(clean_settings, tmp_path, clip_dir):
+    seen = Journey(str(tmp_path / "try"), clip_dir).run()
+    width, height = seen["screen"]
+
+    # Centred, and the client area is the whole window: no frame anywhere.
+    main = seen["main"]
+    assert (main.left, main.top) == ((width - 380) // 2, (height - 560) // 2)
+    assert seen["edge_pixels"] == [(11, 12, 14)] * 4, "a frame or an undrawn border around the window"
+    assert re.fullmatch(r"orvane://pc\?host=[0-9.]+&port=\d+&code=\d{6}&id=[0-9a-f-]{36}", seen["qr"])
+    assert seen["hover"] == (True, True), "hovering the close button paints its plate, leaving clears it"
+
+    # Paired by the code read off the screen, and the picture is shown.
+    assert seen["welcomed"] and seen["shown"]
+    assert seen["mismatch_commands"] == [] and seen["mismatch_still_connected"], \
+        "a press on one button released on another ran something"
+
+    assert seen["pause"] == [{"cmd": "pause"}]
+    assert seen["tray_grey"] and not seen["tray_green_while_paused"], "the tray icon stays green while paused"
+    assert seen["resume"] == [{"cmd": "resume"}] and seen["tray_green"]
+
+    assert seen["quality"] == [{"cmd": "quality", "res": "1080p", "fps": 30}]
+    assert seen["config_1080p"]
+    assert seen["focus"] == [{"cmd": "focus", "mode": "manual", "value": 0.5}]
+
+    # The drag: thinned while moving, then the final value once more on release.
+    blur = seen["blur_commands"]
+    assert blur[0][1]["value"] == 0.0, "the press sends at once"
+    assert blur[-1][1]["value"] == 0.75, "the release sends the final position"
+    moving = blur[:-1]
+    assert 3 <= len(moving) <= seen["drag_seconds"] / 0.08 + 2, blur
+    gaps = [(b[0] - a[0]) / 1000 for a, b in zip(moving, moving[1:])]
+    assert min(gaps) > 50, f"requests closer than the 80 ms pace allows: {gaps}"
+    settings = orvane.read_text(os.path.join(clean_settings, "orvane-prueba.ini"))
+    assert "fondo=0.75\n" in settings.replace("\r\n", "\n") and "calidad=1080p@30" in settings
+
+    assert seen["more_menu"] and seen["mirror_on"]
+
+    # The panel: bottom right of the work area, 14 px from its edges at 96 DPI.
+    panel = seen["panel"]
+    assert (panel.left, panel.top) == (width - 14 - PANEL_SIZE[0], height - 14 - PANEL_SIZE[1])
+    assert seen["panel_after_escape"]
+
+    # "Desconectar": the session's delay totals, and a fresh code on screen.
+    assert seen["disconnected"] and seen["report"] and seen["phone_ended"]
+    assert seen["new_qr"] and seen["new_qr"] != seen["qr"]
+    assert seen["exit_code"] == 0, "the panel's Salir did not end the program"
+    assert len([f for f in os.listdir(tmp_path / "try") if f.endswith(".png")]) == 11
+
+
+def start_with_window(tmp_path, *args):
+    log = tmp_path / "orvane.log"
+    proc = orvane.start("--prueba", "--registro", orvane.windows_path(str(log)), "--salir-tras", "90", *args)
+    j = Journey.__new__(Journey)
+    j.log_path = str(log)
+    port = int(j.wait_line(r"Escuchando en [0-9.]+:(\d+) \(PC .*\)", timeout=60).group(1))
+    return proc, j, port
+
+
+def test_conectar_lets_a_waiting_phone_in_and_the_tray_menu_opens_the_window(clean_settings, tmp_path, clip_dir):
+    proc, j, port = start_with_window(tmp_path)
+    try:
+        main = screen.wait_for(j.main, 20)
+        assert main
+        phone = Phone(port, str(tmp_path), "--clip", os.path.join(clip_dir, "clip-720p30.h264"),
+                      "--width", "1280", "--height", "720", "--fps", "30", "--seconds", "30")
+        assert j.wait_line(r"HELLO de .*", timeout=10)
+        button = main.at(*PENDING_ROW)
+        # The right end of the "Conectar" button, past its text.
+        edge = main.at(337, PENDING_ROW[1])
+        assert screen.wait_for(lambda: screen.colour_near(edge, 0xC8F04A, 2, 12) > 15, 10), \
+            "no Conectar row for the waiting phone"
+        assert not phone.welcomed()
+        screen.click(*button)
+        assert screen.wait_for(phone.welcomed, 10), "Conectar did not let the phone in"
+
+        # Hidden to the tray with the minimise button, back with the tray menu.
+        screen.click(*main.at(313, 21))
+        assert screen.wait_for(lambda: j.main() is None, 5)
+        assert screen.wait_for(lambda: screen.colour_near(screen.tray_icon(), GREEN), 5)
+        menu = screen.tray_menu()
+        assert menu, "the tray's menu did not show"
+        # Connected: "Abrir Orvane", "Cortar", a separator, "Salir".
+        assert menu.height > 55
+        screen.click(menu.left + 30, menu.top + 10)
+        assert screen.wait_for(j.main, 5), "Abrir Orvane did not show the window"
+        phone.stop()
+    finally:
+        proc.kill()
+
+
+def png_pixels(path):
+    info = json.loads(subprocess.run(["ffprobe", "-v", "error", "-show_streams", "-of", "json", path],
+                                     capture_output=True, text=True, check=True).stdout)["streams"][0]
+    raw = subprocess.run(["ffmpeg", "-loglevel", "error", "-i", path, "-f", "rawvideo", "-pix_fmt", "rgb24", "-"],
+                         capture_output=True, check=True).stdout
+    return screen.Shot(info["width"], info["height"], raw)
+
+
+def clock(line):
+    h, m, s = line[:12].split(":")
+    return int(h) * 3600 + int(m) * 60 + float(s)
+
+
+def test_live_capture_draws_the_main_window_with_the_phone_picture(clean_settings, tmp_path, clip_dir):
+    out = tmp_path / "vivo.png"
+    proc, j, port = start_with_window(tmp_path, "--oculta", "--codigo", "123456",
+                                      "--captura-en-vivo", orvane.windows_path(str(out)))
+    try:
+        phone = Phone(port, str(tmp_path), "--code", "123456", "--clip", os.path.join(clip_dir, "clip-720p30.h264"),
+                      "--width", "1280", "--height", "720", "--fps", "30", "--seconds", "20")
+        assert j.wait_line(r"Captura en vivo .*: ok", timeout=30), j.log()[-5:]
+        phone.stop()
+    finally:
+        proc.kill()
+    raw = (orvane.read_text(j.log_path) or "").replace("\r\n", "\n").split("\n")
+    first = next(l for l in raw if "Decodificador listo" in l)
+    taken = next(l for l in raw if "Captura en vivo" in l)
+    assert clock(taken) - clock(first) >= 4.0, "captured before the picture had run 4 s"
+    shot = png_pixels(str(out))
+    assert (shot.width, shot.height) == (380, 560)
+    # The preview area (17..363 x 57..253) holds the clip's picture: many
+    # colours, not the flat grey of a window waiting for a picture.
+    colours = {shot.pixel(x, y) for x in range(20, 360, 4) for y in range(60, 250, 4)}
+    assert len(colours) > 200
+    assert shot.pixel(190, 20) == (11, 12, 14), "the title bar of the window"
