@@ -111,7 +111,7 @@ void RunAction(AppWindow& w, int32_t id) {
       }
       break;
   }
-  g_ui.state = g_link.Snapshot();
+  RefreshState();
   UpdateTrayIcon(false);
   RenderBothWindows();
 }
@@ -134,6 +134,6 @@ void EndSliderDrag(AppWindow& w) {
   if (w.dragging == kBlurSlider) g_link.RequestBlur(g_ui.state.blurValue, true);
   w.dragging = 0;
   w.pressedId = 0;
-  g_ui.state = g_link.Snapshot();
+  RefreshState();
   RenderBothWindows();
 }

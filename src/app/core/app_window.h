@@ -62,6 +62,9 @@ struct UiState {
 extern UiState g_ui;
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// The UI's copy of the link's state, taken again; a phone that went away
+// since the last copy ends its session on screen and in the log.
+void RefreshState();
 LRESULT CALLBACK PanelWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Rendering (render_win.cpp).

@@ -71,7 +71,7 @@ void CaptureLiveOnce(uint64_t now) {
 
 void OnTick() {
   SampleCpuAndMemory();
-  g_ui.state = g_link.Snapshot();
+  RefreshState();
   UpdateCameraLink();
   UpdateTrayIcon(false);
   WriteSecondLines();
@@ -218,6 +218,19 @@ bool HandleCommon(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESU
 
 }  // namespace
 
+void RefreshState() {
+  const bool wasConnected = g_ui.state.connected;
+  g_ui.state = g_link.Snapshot();
+  // Whichever refresh sees the phone gone first (the state message, the
+  // tick, the action that disconnected it) ends the session here.
+  if (wasConnected && !g_ui.state.connected) {
+    ReleasePreviewBitmap();
+    // A session that ended keeps its totals: they are written now, before
+    // the next phone's session resets them.
+    g_video.Latency().Report("al cortar");
+  }
+}
+
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   LRESULT result = 0;
   if (HandleCommon(window, message, wParam, lParam, &result)) return result;
@@ -269,16 +282,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       if (HIWORD(GetQueueStatus(QS_INPUT)) == 0) RenderBothWindows();
       return 0;
     case kMsgStateChanged: {
-      const bool wasConnected = g_ui.state.connected;
-      g_ui.state = g_link.Snapshot();
-      if (wasConnected != g_ui.state.connected) {
-        if (!g_ui.state.connected) {
-          ReleasePreviewBitmap();
-          // A session that ended keeps its totals: they are written now,
-          // before the next phone's session resets them.
-          g_video.Latency().Report("al cortar");
-        }
-      }
+      RefreshState();
       UpdateCameraLink();
       // A new pairing code (a session ended, or too many wrong guesses)
       // shows at once; an unchanged address is not encoded again.
