@@ -7,6 +7,8 @@ import subprocess
 import tempfile
 import time
 
+from orvane import wait_for
+
 
 def _run(*args, **kw):
     return subprocess.run(list(args), capture_output=True, check=False, **kw)
@@ -105,16 +107,6 @@ def window_of_size(name, width, height):
         if (w.width, w.height) == (width, height):
             return w
     return None
-
-
-def wait_for(predicate, timeout=15.0, step=0.1):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(step)
-    return predicate()
 
 
 def move(x, y):

@@ -64,29 +64,22 @@ int RunCaptureMode() {
   const bool icon = g_options.estado == L"icono", panel = g_options.estado == L"bandeja";
   const float w = icon ? 32.0f : panel ? 300.0f : 380.0f, h = icon ? 32.0f : panel ? 312.0f : 560.0f;
 
-  ComPtr<IWICImagingFactory> wic;
-  ComPtr<IWICBitmap> bitmap;
-  ComPtr<ID2D1RenderTarget> target;
-  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory2, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&wic))) ||
-      FAILED(wic->CreateBitmap(static_cast<UINT>(w * scale), static_cast<UINT>(h * scale),
-                               GUID_WICPixelFormat32bppPBGRA, WICBitmapCacheOnLoad, &bitmap)) ||
-      FAILED(g_app.d2dFactory->CreateWicBitmapRenderTarget(
-          bitmap.Get(),
-          D2D1::RenderTargetProperties(D2D1_RENDER_TARGET_TYPE_SOFTWARE,
-                                       D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED),
-                                       96 * scale, 96 * scale),
-          &target))) {
+  WicCanvas canvas;
+  if (!MakeWicCanvas(g_app.d2dFactory.Get(), static_cast<unsigned>(w * scale), static_cast<unsigned>(h * scale),
+                     96 * scale, &canvas)) {
     return 2;
   }
+  IWICImagingFactory* wic = canvas.wic.Get();
+  ID2D1RenderTarget* target = canvas.target.Get();
 
   auto qr = qrcodegen::QrCode::encodeText(kSampleAddress, qrcodegen::QrCode::Ecc::LOW);
   UiSnapshot snapshot = SampleSnapshot(&qr);
   ComPtr<ID2D1Bitmap> picture;
-  if (!g_options.cuadro.empty()) picture = LoadImageBitmap(wic.Get(), g_options.cuadro, target.Get());
+  if (!g_options.cuadro.empty()) picture = LoadImageBitmap(wic, g_options.cuadro, target);
   snapshot.preview = picture.Get();
 
   Painter painter(g_app.d2dFactory.Get(), g_app.dwriteFactory.Get());
-  painter.UseTarget(target.Get());
+  painter.UseTarget(target);
   HitList hits;
   target->BeginDraw();
   if (icon) {
@@ -97,5 +90,5 @@ int RunCaptureMode() {
     DrawMainWindow(painter, snapshot, &hits);
   }
   if (FAILED(target->EndDraw())) return 3;
-  return SaveBitmapPng(wic.Get(), bitmap.Get(), g_options.captura) ? 0 : 4;
+  return SaveBitmapPng(wic, canvas.bitmap.Get(), g_options.captura) ? 0 : 4;
 }

@@ -11,6 +11,7 @@
 
 #include "../../common/text_win.h"
 #include "../link/phone_link.h"
+#include "../ui/image_io_win.h"
 #include "app.h"
 #include "app_window.h"
 #include "ui_rules.h"
@@ -25,28 +26,20 @@ HICON MakeTrayIcon(uint32_t colour) {
   if (dpi == 0) dpi = 96;
   int size = GetSystemMetricsForDpi(SM_CXSMICON, dpi);
   if (size <= 0) size = 16;
-  ComPtr<IWICImagingFactory> wic;
-  ComPtr<IWICBitmap> bitmap;
-  ComPtr<ID2D1RenderTarget> target;
-  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory2, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&wic))) ||
-      FAILED(wic->CreateBitmap(size, size, GUID_WICPixelFormat32bppPBGRA, WICBitmapCacheOnLoad, &bitmap)) ||
-      FAILED(g_app.d2dFactory->CreateWicBitmapRenderTarget(
-          bitmap.Get(),
-          D2D1::RenderTargetProperties(D2D1_RENDER_TARGET_TYPE_DEFAULT,
-                                       D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED),
-                                       96, 96),
-          &target))) {
+  WicCanvas canvas;
+  if (!MakeWicCanvas(g_app.d2dFactory.Get(), static_cast<unsigned>(size), static_cast<unsigned>(size), 96, &canvas)) {
     return nullptr;
   }
+  ID2D1RenderTarget* target = canvas.target.Get();
   Painter painter(g_app.d2dFactory.Get(), g_app.dwriteFactory.Get());
-  painter.UseTarget(target.Get());
+  painter.UseTarget(target);
   target->BeginDraw();
   target->Clear(D2D1::ColorF(0, 0, 0, 0));
   DrawTrayIcon(painter, static_cast<float>(size), colour);
   if (FAILED(target->EndDraw())) return nullptr;
   const UINT stride = static_cast<UINT>(size) * 4;
   std::vector<uint8_t> pixels(static_cast<size_t>(stride) * size);
-  if (FAILED(bitmap->CopyPixels(nullptr, stride, static_cast<UINT>(pixels.size()), pixels.data()))) return nullptr;
+  if (FAILED(canvas.bitmap->CopyPixels(nullptr, stride, static_cast<UINT>(pixels.size()), pixels.data()))) return nullptr;
   ToStraightAlpha(pixels.data(), static_cast<size_t>(size) * size);
 
   BITMAPV5HEADER header{};

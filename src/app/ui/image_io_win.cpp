@@ -33,3 +33,15 @@ bool SaveBitmapPng(IWICImagingFactory* wic, IWICBitmap* bitmap, const std::wstri
          SUCCEEDED(frame->WriteSource(bitmap, nullptr)) && SUCCEEDED(frame->Commit()) &&
          SUCCEEDED(encoder->Commit());
 }
+
+bool MakeWicCanvas(ID2D1Factory* d2d, unsigned width, unsigned height, float dpi, WicCanvas* c) {
+  return SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory2, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&c->wic))) &&
+         SUCCEEDED(c->wic->CreateBitmap(width, height, GUID_WICPixelFormat32bppPBGRA, WICBitmapCacheOnLoad,
+                                        &c->bitmap)) &&
+         SUCCEEDED(d2d->CreateWicBitmapRenderTarget(
+             c->bitmap.Get(),
+             D2D1::RenderTargetProperties(D2D1_RENDER_TARGET_TYPE_SOFTWARE,
+                                          D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED),
+                                          dpi, dpi),
+             &c->target));
+}

@@ -11,3 +11,14 @@ Microsoft::WRL::ComPtr<ID2D1Bitmap> LoadImageBitmap(IWICImagingFactory* wic, con
                                                     ID2D1RenderTarget* target);
 // The premultiplied bitmap as a straight-alpha PNG; true only when every step worked.
 bool SaveBitmapPng(IWICImagingFactory* wic, IWICBitmap* bitmap, const std::wstring& path);
+
+// A premultiplied BGRA WIC bitmap of width x height pixels with a software
+// Direct2D target on it at `dpi`: the drawing surface of the captures and of
+// the tray icon.
+struct WicCanvas {
+  Microsoft::WRL::ComPtr<IWICImagingFactory> wic;
+  Microsoft::WRL::ComPtr<IWICBitmap> bitmap;
+  Microsoft::WRL::ComPtr<ID2D1RenderTarget> target;
+};
+// False when any part cannot be made.
+bool MakeWicCanvas(ID2D1Factory* d2d, unsigned width, unsigned height, float dpi, WicCanvas* canvas);

@@ -46,27 +46,21 @@ bool CaptureLiveWindow(const std::wstring& path, UiSnapshot snapshot, float dpi,
   for (size_t i = 3; i < pixels.size(); i += 4) pixels[i] = 255;
 
   const float d = dpi / 96.0f;
-  ComPtr<IWICImagingFactory> wic;
-  ComPtr<IWICBitmap> bitmap;
-  ComPtr<ID2D1RenderTarget> target;
+  WicCanvas canvas;
   ComPtr<ID2D1Bitmap> preview;
   bool saved = false;
   const D2D1_PIXEL_FORMAT format = D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED);
-  if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory2, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&wic))) &&
-      SUCCEEDED(wic->CreateBitmap(static_cast<UINT>(380 * d), static_cast<UINT>(560 * d),
-                                  GUID_WICPixelFormat32bppPBGRA, WICBitmapCacheOnLoad, &bitmap)) &&
-      SUCCEEDED(d2d->CreateWicBitmapRenderTarget(
-          bitmap.Get(), D2D1::RenderTargetProperties(D2D1_RENDER_TARGET_TYPE_SOFTWARE, format, dpi, dpi), &target)) &&
-      SUCCEEDED(target->CreateBitmap(D2D1::SizeU(desc.Width, desc.Height), pixels.data(), desc.Width * 4,
-                                     D2D1::BitmapProperties(format, 96, 96), &preview))) {
+  if (MakeWicCanvas(d2d, static_cast<unsigned>(380 * d), static_cast<unsigned>(560 * d), dpi, &canvas) &&
+      SUCCEEDED(canvas.target->CreateBitmap(D2D1::SizeU(desc.Width, desc.Height), pixels.data(), desc.Width * 4,
+                                            D2D1::BitmapProperties(format, 96, 96), &preview))) {
     snapshot.preview = preview.Get();
     snapshot.roundedFrame = true;
     Painter painter(d2d, dwrite);
-    painter.UseTarget(target.Get());
+    painter.UseTarget(canvas.target.Get());
     HitList hits;
-    target->BeginDraw();
+    canvas.target->BeginDraw();
     DrawMainWindow(painter, snapshot, &hits);
-    saved = SUCCEEDED(target->EndDraw()) && SaveBitmapPng(wic.Get(), bitmap.Get(), path);
+    saved = SUCCEEDED(canvas.target->EndDraw()) && SaveBitmapPng(canvas.wic.Get(), canvas.bitmap.Get(), path);
   }
   LogLine("Captura en vivo %s: %s", WideToUtf8(path).c_str(), saved ? "ok" : "ERROR");
   return saved;
