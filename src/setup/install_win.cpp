@@ -81,6 +81,7 @@ void WriteUninstallEntry(const InstallPaths& paths) {
   // copy there is no entry.
   if (!FileExists(paths.uninstaller)) {
     LogLine(L"Sin desinstalador no agrego Orvane a \"Agregar o quitar programas\"");
+    DropEntryWithMissingFiles();  // nor may an earlier install's entry stay
     return;
   }
   HKEY key = CreateKey(g_setup.uninstallKey);

@@ -124,7 +124,11 @@ int RunInstall() {
 
 int RunUninstall() {
   if (!g_setup.simulate) g_setup.installFolder = UninstallFolder(OwnPath(), g_setup.installFolder);
-  if (g_setup.installFolder.empty()) return kExitFailed;
+  if (g_setup.installFolder.empty()) {
+    LogLine(L"ERROR: no sé en qué carpeta está Orvane: no quito nada");
+    if (!g_setup.silent) MessageBoxW(nullptr, L"No se encontró la carpeta de Orvane.", L"Orvane", MB_ICONERROR);
+    return kExitFailed;
+  }
   if (!g_setup.silent && MessageBoxW(nullptr, L"¿Quitar Orvane y la cámara Orvane Cam de esta PC?", L"Orvane",
                                      MB_ICONQUESTION | MB_YESNO) != IDYES) {
     return kExitCancelled;

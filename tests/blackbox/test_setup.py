@@ -315,6 +315,19 @@ def test_a_failed_install_never_leaves_an_entry_that_points_at_missing_files(scr
     assert lines[-1].startswith('Faltan archivos de la instalación anterior: quité su entrada de '
                                 '"Agregar o quitar programas"')
     assert SHARED.values(TEST_KEY + r"\Uninstall") is None
+    for name in ("Orvane.exe", "Orvane.exe.viejo"):
+        shutil.rmtree(os.path.join(s.folder, name))
+
+    # An install whose uninstaller's copy fails over a complete one: the
+    # earlier entry, now pointing at nothing, goes too.
+    assert s.setup("/silencioso") == 0
+    assert SHARED.values(TEST_KEY + r"\Uninstall") is not None
+    os.remove(s.path("desinstalar.exe"))
+    os.makedirs(os.path.join(s.folder, "desinstalar.exe", "x"))
+    assert s.setup("/silencioso") == 0
+    assert any(line.startswith("Faltan archivos de la instalación anterior") for line in s.log_lines())
+    assert SHARED.values(TEST_KEY + r"\Uninstall") is None
+    shutil.rmtree(os.path.join(s.folder, "desinstalar.exe"))
 
 
 def window_named(name, timeout=30):

@@ -72,6 +72,8 @@ void RenderWindow(AppWindow& w);
 void RenderBothWindows();
 void DropSwapChain(AppWindow& w);
 void ReleasePreviewBitmap();
+// Everything the windows hold of the graphics device, before it closes.
+void ReleaseWindowGraphics();
 void UpdatePreviewSize();
 void ShowMainWindow();
 void HideWindow(AppWindow& w);

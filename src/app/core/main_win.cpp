@@ -120,6 +120,7 @@ bool Shutdown() {
   bool threadsEnded = g_link.WaitForThreads(2000);
   if (!threadsEnded) LogLine("Un hilo de la conexión sigue ocupado tras 2 s: salgo sin cerrar el video");
   RemoveVirtualCamera();
+  ReleaseWindowGraphics();
   if (threadsEnded) g_video.Close();
   MFShutdown();
   WSACleanup();

@@ -139,6 +139,15 @@ void DropSwapChain(AppWindow& w) {
   w.swapChain.Reset();
 }
 
+void ReleaseWindowGraphics() {
+  for (AppWindow* w : {&g_main, &g_panel}) {
+    DropSwapChain(*w);
+    w->painter.reset();
+    w->context.Reset();
+  }
+  ReleasePreviewBitmap();
+}
+
 void ReleasePreviewBitmap() {
   g_ui.previewBitmap.Reset();
   g_ui.previewTexture.Reset();
