@@ -76,7 +76,10 @@ void CloseRunningProgram() {
       break;
     }
     if (WaitForSingleObject(process.Get(), 3000) == WAIT_TIMEOUT) {
-      if (!TerminateProcess(process.Get(), 0)) LogLine(L"No pude terminar Orvane (pid %lu, %lu)", pid, GetLastError());
+      if (!TerminateProcess(process.Get(), 0)) {
+        LogLine(L"No pude terminar Orvane (pid %lu, %lu)", pid, GetLastError());
+        continue;  // not closed: the next round says so and stops
+      }
       // Its window goes away with it; wait for that before looking again.
       WaitForSingleObject(process.Get(), 1000);
     }
