@@ -11,7 +11,6 @@ import os
 import re
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -38,6 +37,10 @@ PENDING_ROW = (190, 509)    # the "Conectar" row of the newest waiting phone
 PANEL_LAST = (242, 254)     # "Cortar" / "Salir"
 
 GREEN, GREY = 0x3DDC84, 0x9AA0AA
+
+
+def main_window():
+    return screen.window_of_size("Orvane", *MAIN_SIZE)
 
 
 class Phone:
@@ -81,24 +84,16 @@ class Journey:
         self.clips = clip_dir
         self.step = 0
         self.seen = {}
-        self.log_path = os.path.join(out_dir, "orvane.log")
-        if os.path.exists(self.log_path):
-            os.remove(self.log_path)
+        self.app_log = orvane.Log(os.path.join(out_dir, "orvane.log"))
+        if os.path.exists(self.app_log.log_path):
+            os.remove(self.app_log.log_path)
         self.proc = None
         self.phone = None
 
     # ---- helpers ----
 
-    def log(self):
-        text = orvane.read_text(self.log_path) or ""
-        return [line[13:] for line in text.replace("\r\n", "\n").split("\n") if line]
-
-    def wait_line(self, pattern, timeout=15):
-        return screen.wait_for(lambda: next((m for m in map(lambda l: re.fullmatch(pattern, l), self.log()) if m),
-                                            None), timeout)
-
     def main(self):
-        return screen.window_of_size("Orvane", *MAIN_SIZE)
+        return main_window()
 
     def panel(self):
         return screen.window_of_size("Orvane", *PANEL_SIZE)
@@ -124,8 +119,9 @@ class Journey:
         settings = os.path.join(orvane.appdata_folder(), "orvane-prueba.ini")
         if os.path.exists(settings):
             os.remove(settings)
-        self.proc = orvane.start("--prueba", "--registro", orvane.windows_path(self.log_path), "--salir-tras", "300")
-        self.port = int(self.wait_line(r"Escuchando en [0-9.]+:(\d+) \(PC .*\)", timeout=60).group(1))
+        self.proc = orvane.start("--prueba", "--registro", orvane.windows_path(self.app_log.log_path),
+                                 "--salir-tras", "300")
+        self.port = self.app_log.wait_listening(timeout=60)
         w = screen.wait_for(self.main, timeout=20)
         assert w, "the main window did not show: " + repr(screen.windows("Orvane"))
         self.seen["main"] = w
@@ -160,7 +156,7 @@ class Journey:
                            "--seconds", "240")
         self.seen["welcomed"] = screen.wait_for(self.phone.welcomed, 15)
         # The picture reached the screen: the window recorded its display delay.
-        self.seen["shown"] = self.wait_line(r"demora ms .* vista=[0-9.]+/[0-9.]+ .*", timeout=20)
+        self.seen["shown"] = self.app_log.wait_line(r"demora ms .* vista=[0-9.]+/[0-9.]+ .*", timeout=20)
         self.shot("en-vivo")
 
     def mismatched_click(self):
@@ -172,7 +168,7 @@ class Journey:
         time.sleep(1.0)
         self.seen["mismatch_commands"] = self.phone.commands()[before:]
         self.seen["mismatch_still_connected"] = self.phone.proc.poll() is None and not [
-            l for l in self.log() if l.startswith("Se desconectó")]
+            l for l in self.app_log.log() if l.startswith("Se desconectó")]
 
     def pause_and_resume(self):
         before = len(self.phone.commands())
@@ -193,7 +189,7 @@ class Journey:
         self.shot("menu-calidad")
         self.click(CELL_1080P)
         self.seen["quality"] = self.phone.wait_command("quality", after=before)
-        self.seen["config_1080p"] = self.wait_line(r"CONFIG h264 1920x1080@30", timeout=10)
+        self.seen["config_1080p"] = self.app_log.wait_line(r"CONFIG h264 1920x1080@30", timeout=10)
         screen.key(self.main(), "Escape")
         time.sleep(1.5)
         self.shot("calidad-1080p")
@@ -236,16 +232,22 @@ class Journey:
 
     def disconnect(self):
         self.click(DISCONNECT)
-        self.seen["disconnected"] = self.wait_line(r"Se desconectó .*", timeout=10)
-        self.seen["report"] = self.wait_line(r"DEMORA TOTAL \(al cortar\) vista: .*", timeout=5)
+        self.seen["disconnected"] = self.app_log.wait_line(r"Se desconectó .*", timeout=10)
+        self.seen["report"] = self.app_log.wait_line(r"DEMORA TOTAL \(al cortar\) vista: .*", timeout=5)
         self.seen["phone_ended"] = screen.wait_for(lambda: self.phone.proc.poll() is not None, 10)
         # The window shows a new pairing code.
         self.seen["new_qr"] = screen.wait_for(lambda: screen.read_qr(screen.grab(), self.main().rect), 10)
         self.shot("desconectado")
 
     def open_panel(self):
-        screen.click(*screen.tray_icon())
-        panel = screen.wait_for(self.panel, 5)
+        # A click that lands while the tray's window takes the focus may be
+        # taken as the one that closed the panel: a person clicks again.
+        panel = None
+        for _ in range(2):
+            screen.click(*screen.tray_icon())
+            panel = screen.wait_for(self.panel, 3)
+            if panel:
+                break
         if panel:
             # Drawn: the "Abrir" button's accent.
             screen.wait_for(lambda: screen.colour_near(panel.at(57, 254), 0xC8F04A, 3, 12) > 20, 5)
@@ -254,6 +256,7 @@ class Journey:
     def quit_from_panel(self):
         panel = self.open_panel()
         self.shot("panel-sin-celu")
+        assert panel, "the panel did not open from the tray"
         screen.click(*panel.at(*PANEL_LAST))  # "Salir"
         try:
             self.seen["exit_code"] = self.proc.wait(timeout=15)

@@ -94,16 +94,11 @@ def visible_windows(name):
     return r.stdout.split()
 
 
-class Running:
-    """Orvane.exe in test mode with a log, as a phone on this machine finds it."""
+class Log:
+    """The program's log file, read again at each look, without the time stamps."""
 
-    def __init__(self, tmp_path, *args, seconds=40):
-        self.log_path = str(tmp_path / "orvane.log")
-        self.proc = start("--prueba", "--oculta", "--registro", windows_path(self.log_path),
-                          "--salir-tras", str(seconds), *args)
-        line = wait_for(lambda: self.find(r"Escuchando en [0-9.]+:(\d+) \(PC .*\)"), timeout=30)
-        assert line, "the program did not start listening: " + str(self.log())
-        self.port = int(line.group(1))
+    def __init__(self, path):
+        self.log_path = path
 
     def log(self):
         text = read_text(self.log_path) or ""
@@ -122,3 +117,19 @@ class Running:
 
     def wait_line(self, pattern, timeout=15):
         return wait_for(lambda: self.find(pattern), timeout=timeout)
+
+    def wait_listening(self, timeout=30):
+        """The port the program listens on, once it says so."""
+        line = self.wait_line(r"Escuchando en [0-9.]+:(\d+) \(PC .*\)", timeout=timeout)
+        assert line, "the program did not start listening: " + str(self.log())
+        return int(line.group(1))
+
+
+class Running(Log):
+    """Orvane.exe in test mode with a log, as a phone on this machine finds it."""
+
+    def __init__(self, tmp_path, *args, seconds=40):
+        super().__init__(str(tmp_path / "orvane.log"))
+        self.proc = start("--prueba", "--oculta", "--registro", windows_path(self.log_path),
+                          "--salir-tras", str(seconds), *args)
+        self.port = self.wait_listening()

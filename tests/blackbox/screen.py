@@ -28,16 +28,17 @@ class Shot:
         rows = [self.data[(y * self.width + left) * 3:(y * self.width + right) * 3] for y in range(top, bottom)]
         return b"".join(rows)
 
-    def count(self, left, top, right, bottom, colour, tolerance=24):
-        """Pixels of about this colour (0xRRGGBB) in the rectangle."""
+    def matches(self, x, y, colour, tolerance=24):
+        """The pixel is about this colour (0xRRGGBB)."""
+        p = self.pixel(x, y)
         want = ((colour >> 16) & 255, (colour >> 8) & 255, colour & 255)
-        n = 0
-        for y in range(max(top, 0), min(bottom, self.height)):
-            for x in range(max(left, 0), min(right, self.width)):
-                p = self.pixel(x, y)
-                if all(abs(p[k] - want[k]) <= tolerance for k in range(3)):
-                    n += 1
-        return n
+        return all(abs(p[k] - want[k]) <= tolerance for k in range(3))
+
+    def count(self, left, top, right, bottom, colour, tolerance=24):
+        """Pixels of about this colour in the rectangle."""
+        return sum(self.matches(x, y, colour, tolerance)
+                   for y in range(max(top, 0), min(bottom, self.height))
+                   for x in range(max(left, 0), min(right, self.width)))
 
     def save(self, path, crop=None):
         """Writes the picture, or a (left, top, right, bottom) part of it, as PNG."""
@@ -141,7 +142,7 @@ def tray_icon():
     shot = grab()
     left, top, right, bottom = trays[0].rect
     points = [(x, y) for y in range(top, bottom) for x in range(left, right)
-              if shot.count(x, y, x + 1, y + 1, 0xC8F04A, 30) or shot.count(x, y, x + 1, y + 1, 0x3DDC84, 30)]
+              if shot.matches(x, y, 0xC8F04A, 30) or shot.matches(x, y, 0x3DDC84, 30)]
     if not points:
         return None
     xs, ys = [p[0] for p in points], [p[1] for p in points]

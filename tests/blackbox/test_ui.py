@@ -5,13 +5,12 @@ import json
 import os
 import re
 import subprocess
-import time
 
 import pytest
 
 import orvane
 import screen
-from journey import GREEN, GREY, PANEL_SIZE, PENDING_ROW, Journey, Phone
+from journey import GREEN, PANEL_SIZE, PENDING_ROW, Journey, Phone, main_window
 from pcdouble import clips
 
 
@@ -76,18 +75,15 @@ def test_a_person_pairs_watches_steers_and_quits(clean_settings, tmp_path, clip_
 
 
 def start_with_window(tmp_path, *args):
-    log = tmp_path / "orvane.log"
-    proc = orvane.start("--prueba", "--registro", orvane.windows_path(str(log)), "--salir-tras", "90", *args)
-    j = Journey.__new__(Journey)
-    j.log_path = str(log)
-    port = int(j.wait_line(r"Escuchando en [0-9.]+:(\d+) \(PC .*\)", timeout=60).group(1))
-    return proc, j, port
+    log = orvane.Log(str(tmp_path / "orvane.log"))
+    proc = orvane.start("--prueba", "--registro", orvane.windows_path(log.log_path), "--salir-tras", "90", *args)
+    return proc, log, log.wait_listening(timeout=60)
 
 
 def test_conectar_lets_a_waiting_phone_in_and_the_tray_menu_opens_the_window(clean_settings, tmp_path, clip_dir):
     proc, j, port = start_with_window(tmp_path)
     try:
-        main = screen.wait_for(j.main, 20)
+        main = screen.wait_for(main_window, 20)
         assert main
         phone = Phone(port, str(tmp_path), "--clip", os.path.join(clip_dir, "clip-720p30.h264"),
                       "--width", "1280", "--height", "720", "--fps", "30", "--seconds", "30")
@@ -103,14 +99,14 @@ def test_conectar_lets_a_waiting_phone_in_and_the_tray_menu_opens_the_window(cle
 
         # Hidden to the tray with the minimise button, back with the tray menu.
         screen.click(*main.at(313, 21))
-        assert screen.wait_for(lambda: j.main() is None, 5)
+        assert screen.wait_for(lambda: main_window() is None, 5)
         assert screen.wait_for(lambda: screen.colour_near(screen.tray_icon(), GREEN), 5)
         menu = screen.tray_menu()
         assert menu, "the tray's menu did not show"
         # Connected: "Abrir Orvane", "Cortar", a separator, "Salir".
         assert menu.height > 55
         screen.click(menu.left + 30, menu.top + 10)
-        assert screen.wait_for(j.main, 5), "Abrir Orvane did not show the window"
+        assert screen.wait_for(main_window, 5), "Abrir Orvane did not show the window"
         phone.stop()
     finally:
         proc.kill()

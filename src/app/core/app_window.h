@@ -77,7 +77,6 @@ void ReleaseWindowGraphics();
 void UpdatePreviewSize();
 void ShowMainWindow();
 void HideWindow(AppWindow& w);
-bool MainWindowShown();
 // What one frame of this window shows, from the live state.
 UiSnapshot SnapshotFor(const AppWindow& w);
 

@@ -84,18 +84,15 @@ void OnTick() {
   if (now - g_ui.lastRenderTick > 900) RenderBothWindows();
 }
 
-int32_t HitAt(const AppWindow& w, LPARAM lParam) {
-  const float scale = 96.0f / w.dpi;
-  return w.hits.Hit(static_cast<float>(GET_X_LPARAM(lParam)) * scale, static_cast<float>(GET_Y_LPARAM(lParam)) * scale);
-}
-
+// The region under a client point in pixels, found in DIPs.
 const HitRegion* RegionAt(const AppWindow& w, LPARAM lParam) {
   const float scale = 96.0f / w.dpi;
-  const float x = static_cast<float>(GET_X_LPARAM(lParam)) * scale, y = static_cast<float>(GET_Y_LPARAM(lParam)) * scale;
-  for (const HitRegion& r : w.hits.Regions()) {
-    if (x >= r.left && x < r.right && y >= r.top && y < r.bottom) return &r;
-  }
-  return nullptr;
+  return w.hits.At(static_cast<float>(GET_X_LPARAM(lParam)) * scale, static_cast<float>(GET_Y_LPARAM(lParam)) * scale);
+}
+
+int32_t HitAt(const AppWindow& w, LPARAM lParam) {
+  const HitRegion* r = RegionAt(w, lParam);
+  return r ? r->id : 0;
 }
 
 void OnMouseMove(AppWindow& w, LPARAM lParam) {

@@ -192,7 +192,9 @@ void RenderBothWindows() {
   g_ui.lastRenderTick = GetTickCount64();
 }
 
+namespace {
 bool MainWindowShown() { return IsWindowVisible(g_main.window) && !IsIconic(g_main.window); }
+}  // namespace
 
 void UpdatePreviewSize() {
   PreviewWindows w;

@@ -107,9 +107,9 @@ void HitList::InsertFront(const std::vector<HitRegion>& regions) {
   regions_.insert(regions_.begin(), regions.begin(), regions.end());
 }
 
-int32_t HitList::Hit(float x, float y) const {
+const HitRegion* HitList::At(float x, float y) const {
   for (const HitRegion& r : regions_) {
-    if (x >= r.left && x < r.right && y >= r.top && y < r.bottom) return r.id;
+    if (x >= r.left && x < r.right && y >= r.top && y < r.bottom) return &r;
   }
-  return 0;
+  return nullptr;
 }

@@ -84,8 +84,13 @@ class HitList {
   }
   // An open menu's regions go in front of everything drawn before them.
   void InsertFront(const std::vector<HitRegion>& regions);
-  // The first region that holds the point, 0 for none.
-  int32_t Hit(float x, float y) const;
+  // The first region that holds the point (left and top inclusive), null for none.
+  const HitRegion* At(float x, float y) const;
+  // Its control id, 0 for none.
+  int32_t Hit(float x, float y) const {
+    const HitRegion* r = At(x, y);
+    return r ? r->id : 0;
+  }
   const std::vector<HitRegion>& Regions() const { return regions_; }
 
  private:
