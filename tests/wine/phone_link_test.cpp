@@ -69,7 +69,10 @@ TEST(PhoneLinkListener, PortBelowOneMeansTheDefault) {
   ASSERT_TRUE(link->Start(nullptr, nullptr, &g_testSettings, 0));
   EXPECT_EQ(link->Port(), 47800);
   link->Stop();
-  // Stopped: the port is free again.
+  // Stopped, and its accept thread gone (under Wine a socket closed under a
+  // pending accept is only let go when that accept returns): the port is
+  // free again.
+  ASSERT_TRUE(link->WaitForThreads(2000));
   SOCKET again = BindLoopback(47800);
   EXPECT_NE(again, INVALID_SOCKET);
   closesocket(again);
