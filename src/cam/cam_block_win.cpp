@@ -32,7 +32,7 @@ bool EnsureBlock(ReaderBlock* block) {
   if (!block->mapping) return false;
 
   void* view = MapViewOfFile(block->mapping, FILE_MAP_ALL_ACCESS, 0, 0, kBlockSize);
-  if (view && !WholeBlockMapped(view)) {
+  if (view && !WholeBlockUsable(view)) {
     UnmapViewOfFile(view);
     view = nullptr;
   }

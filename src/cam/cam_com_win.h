@@ -23,10 +23,14 @@
 inline constexpr GUID kCameraClsid = {0x7c1e5a2b, 0x4d3f, 0x4b8e, {0x9a, 0x61, 0x2f, 0x0c, 0x8d, 0x4e, 0x5b, 0x17}};
 
 extern HMODULE g_module;
-extern std::atomic<long> g_objects;  // Activador, Fuente and Flujo alive
+extern std::atomic<long> g_objects;  // Fabrica, Activador, Fuente and Flujo alive
 extern std::atomic<long> g_locks;    // IClassFactory::LockServer
 
-// Counts one live object of the module for as long as it lives.
+// Counts one live object of the module for as long as it lives. Each class
+// names it as its first base, so it is destroyed last: the count drops only
+// once the object's members, and the base classes' queue and attribute store,
+// have been released, and DllCanUnloadNow never answers S_OK while code of
+// this DLL still has something to release.
 struct ModuleObject {
   ModuleObject() { ++g_objects; }
   ~ModuleObject() { --g_objects; }

@@ -61,7 +61,7 @@ class NoKsControl : public IKsControl {
   static constexpr HRESULT kSetNotFound = HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND);
 };
 
-class Fabrica final : public IClassFactory {
+class Fabrica final : private ModuleObject, public IClassFactory {
  public:
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
   STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
@@ -75,7 +75,7 @@ class Fabrica final : public IClassFactory {
 
 class Fuente;
 
-class Activador final : public ForwardAttributes<IMFActivate> {
+class Activador final : private ModuleObject, public ForwardAttributes<IMFActivate> {
  public:
   HRESULT Initialize();
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
@@ -89,12 +89,12 @@ class Activador final : public ForwardAttributes<IMFActivate> {
   ~Activador();
   HRESULT NewSource();
   std::atomic<ULONG> refs_{1};
-  ModuleObject counted_;
   SlimLock lock_;
   Fuente* source_ = nullptr;  // owned reference
 };
 
-class Fuente final : public QueueEvents<IMFMediaSourceEx>,
+class Fuente final : private ModuleObject,
+                     public QueueEvents<IMFMediaSourceEx>,
                      public ForwardAttributes<IMFAttributes>,
                      public IMFGetService,
                      public NoKsControl,
@@ -105,6 +105,9 @@ class Fuente final : public QueueEvents<IMFMediaSourceEx>,
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
   STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
   STDMETHODIMP_(ULONG) Release() override;
+  // A new reference unless the last one is already gone (the source is then
+  // being destroyed): the stream's way back to its source.
+  bool AddRefIfAlive();
 
   // IMFMediaSource
   STDMETHODIMP GetCharacteristics(DWORD* characteristics) override;
@@ -128,7 +131,6 @@ class Fuente final : public QueueEvents<IMFMediaSourceEx>,
  private:
   ~Fuente();
   std::atomic<ULONG> refs_{1};
-  ModuleObject counted_;
   Microsoft::WRL::ComPtr<IMFPresentationDescriptor> descriptor_;
   Flujo* stream_ = nullptr;  // owned reference
 };
@@ -144,7 +146,10 @@ struct ReaderBlock {
 bool EnsureBlock(ReaderBlock* block);
 void CloseBlock(ReaderBlock* block);
 
-class Flujo final : public QueueEvents<IMFMediaStream2>, public ForwardAttributes<IMFAttributes>, public NoKsControl {
+class Flujo final : private ModuleObject,
+                    public QueueEvents<IMFMediaStream2>,
+                    public ForwardAttributes<IMFAttributes>,
+                    public NoKsControl {
  public:
   explicit Flujo(Fuente* source) : source_(source) {}
   HRESULT Initialize();
@@ -174,10 +179,10 @@ class Flujo final : public QueueEvents<IMFMediaStream2>, public ForwardAttribute
   HRESULT StartLocked(IMFMediaType* type);
   HRESULT StopLocked();
   void FillFrame(uint8_t* data, uint32_t pitch);
+  HRESULT WritePicture(IMFMediaBuffer* buffer);
   std::atomic<ULONG> refs_{1};
-  ModuleObject counted_;
   Microsoft::WRL::ComPtr<IMFStreamDescriptor> descriptor_;
-  Fuente* source_;  // not counted; cleared at shutdown
+  Fuente* source_;  // not counted; cleared at shutdown and when the source is destroyed
   Microsoft::WRL::ComPtr<IMFVideoSampleAllocatorEx> allocator_;
   Microsoft::WRL::ComPtr<IMFMediaType> mediaType_;
   MF_STREAM_STATE state_ = MF_STREAM_STATE_STOPPED;

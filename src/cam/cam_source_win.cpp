@@ -33,8 +33,15 @@ void SetSensorProfiles(IMFAttributes* attributes) {
     }
     attributes->SetUnknown(kMfDeviceMftSensorProfileCollection, collection.Get());
   }
-  // The collection keeps what it needs of the library loaded.
-  FreeLibrary(library);
+  // The collection's code lives in the library, and the collection lives in
+  // the source's attributes, where the Frame Server may still hold it after
+  // the source is gone: the library stays loaded for the life of the
+  // process. Where it cannot be pinned, this load's reference is kept.
+  HMODULE pinned = nullptr;
+  if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                         reinterpret_cast<LPCWSTR>(library), &pinned)) {
+    FreeLibrary(library);
+  }
 }
 
 // The moment a start or stop takes effect, as its event carries it.
@@ -92,6 +99,14 @@ STDMETHODIMP_(ULONG) Fuente::Release() {
   return left;
 }
 
+bool Fuente::AddRefIfAlive() {
+  ULONG refs = refs_.load();
+  while (refs != 0) {
+    if (refs_.compare_exchange_weak(refs, refs + 1)) return true;
+  }
+  return false;
+}
+
 STDMETHODIMP Fuente::GetCharacteristics(DWORD* characteristics) {
   if (!characteristics) return E_POINTER;
   *characteristics = MFMEDIASOURCE_IS_LIVE;
@@ -128,14 +143,19 @@ STDMETHODIMP Fuente::Start(IMFPresentationDescriptor* descriptor, const GUID* ti
       hr = stream_->StopStream();
     }
   } else {
-    descriptor_->SelectStream(0);
-    hr = queue_->QueueEventParamUnk(was == MF_STREAM_STATE_STOPPED ? MENewStream : MEUpdatedStream, GUID_NULL, S_OK,
-                                    static_cast<IMFMediaStream*>(stream_));
     ComPtr<IMFMediaTypeHandler> handler;
     ComPtr<IMFMediaType> type;
-    if (SUCCEEDED(hr)) hr = given->GetMediaTypeHandler(&handler);
+    hr = given->GetMediaTypeHandler(&handler);
     if (SUCCEEDED(hr)) hr = handler->GetCurrentMediaType(&type);
+    // The stream starts first: a type it refuses leaves the source as it
+    // was. Its MEStreamStarted waits on its own queue, which the client
+    // reads only once MENewStream has handed it the stream.
     if (SUCCEEDED(hr)) hr = stream_->StartStream(type.Get());
+    if (SUCCEEDED(hr)) {
+      descriptor_->SelectStream(0);
+      hr = queue_->QueueEventParamUnk(was == MF_STREAM_STATE_STOPPED ? MENewStream : MEUpdatedStream, GUID_NULL,
+                                      S_OK, static_cast<IMFMediaStream*>(stream_));
+    }
   }
   if (SUCCEEDED(hr)) hr = queue_->QueueEventParamVar(MESourceStarted, GUID_NULL, S_OK, &time);
   return hr;

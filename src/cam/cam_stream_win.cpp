@@ -33,6 +33,31 @@ HRESULT MakeType(const TypeSize& t, IMFMediaType** out) {
   return S_OK;
 }
 
+struct StreamFormat {
+  UINT32 width, height, fpsNumerator, fpsDenominator;
+};
+
+// The format of one of the six types; false for any other. A type without a
+// frame rate is taken at 30/1.
+bool FormatOf(IMFMediaType* type, StreamFormat* out) {
+  GUID major = GUID_NULL, subtype = GUID_NULL;
+  if (FAILED(type->GetGUID(MF_MT_MAJOR_TYPE, &major)) || major != MFMediaType_Video ||
+      FAILED(type->GetGUID(MF_MT_SUBTYPE, &subtype)) || subtype != MFVideoFormat_NV12) {
+    return false;
+  }
+  UINT32 width = 0, height = 0, numerator = 0, denominator = 0;
+  if (FAILED(MFGetAttributeSize(type, MF_MT_FRAME_SIZE, &width, &height))) return false;
+  (void)MFGetAttributeRatio(type, MF_MT_FRAME_RATE, &numerator, &denominator);
+  if (numerator == 0 || denominator == 0) numerator = 30, denominator = 1;
+  for (const TypeSize& t : kTypes) {
+    if (t.width == width && t.height == height && static_cast<uint64_t>(t.fps) * denominator == numerator) {
+      *out = {width, height, numerator, denominator};
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 HRESULT Flujo::Initialize() {
@@ -82,9 +107,13 @@ STDMETHODIMP_(ULONG) Flujo::Release() {
 STDMETHODIMP Flujo::GetMediaSource(IMFMediaSource** source) {
   if (!source) return E_POINTER;
   *source = nullptr;
+  // The source clears source_ under this lock first thing in its destructor,
+  // so while the lock is held the object is still there; but its last
+  // reference may already be gone, and then it must not be revived.
   Locked lock(lock_);
-  if (!source_) return MF_E_SHUTDOWN;
-  return Answer(static_cast<IMFMediaSource*>(source_), reinterpret_cast<void**>(source));
+  if (!source_ || !source_->AddRefIfAlive()) return MF_E_SHUTDOWN;
+  *source = static_cast<IMFMediaSource*>(source_);
+  return S_OK;
 }
 
 STDMETHODIMP Flujo::GetStreamDescriptor(IMFStreamDescriptor** descriptor) {
@@ -99,6 +128,36 @@ void Flujo::FillFrame(uint8_t* data, uint32_t pitch) {
   if (!block_.view) (void)EnsureBlock(&block_);
   FillFrameFrom(block_.view, &reader_, {data, pitch, width_, height_}, fpsNumerator_ / fpsDenominator_,
                 GetTickCount64());
+}
+
+// Writes the picture into the sample's buffer. Only a buffer that holds the
+// whole picture at a pitch of at least the width is written (a foreign
+// allocator's buffer may be narrower or shorter, and rows would then run past
+// its end); any other is refused, and its length is left alone.
+HRESULT Flujo::WritePicture(IMFMediaBuffer* buffer) {
+  const DWORD pictureBytes = width_ * height_ * 3 / 2;
+  ComPtr<IMF2DBuffer2> buffer2d;
+  BYTE* scanline = nullptr;
+  BYTE* start = nullptr;
+  LONG pitch = 0;
+  DWORD length = 0;
+  if (SUCCEEDED(buffer->QueryInterface(IID_PPV_ARGS(&buffer2d))) &&
+      SUCCEEDED(buffer2d->Lock2DSize(MF2DBuffer_LockFlags_Write, &scanline, &pitch, &start, &length))) {
+    const bool fits = pitch >= static_cast<LONG>(width_) &&
+                      static_cast<uint64_t>(pitch) * (height_ + height_ / 2) <= length;
+    if (fits) FillFrame(scanline, static_cast<uint32_t>(pitch));
+    buffer2d->Unlock2D();
+    if (!fits) return pitch < 0 ? MF_E_UNSUPPORTED_FORMAT : MF_E_BUFFERTOOSMALL;
+    // Readers that look at the plain buffer see the whole picture too.
+    return buffer->SetCurrentLength(pictureBytes);
+  }
+  BYTE* data = nullptr;
+  DWORD max = 0;
+  HRESULT hr = buffer->Lock(&data, &max, nullptr);
+  if (FAILED(hr)) return hr;
+  if (max >= pictureBytes) FillFrame(data, width_);
+  buffer->Unlock();
+  return max >= pictureBytes ? buffer->SetCurrentLength(pictureBytes) : MF_E_BUFFERTOOSMALL;
 }
 
 STDMETHODIMP Flujo::RequestSample(IUnknown* token) {
@@ -117,34 +176,9 @@ STDMETHODIMP Flujo::RequestSample(IUnknown* token) {
   if (FAILED(hr)) return hr;
   buffer.Reset();
   hr = sample->GetBufferByIndex(0, &buffer);
+  if (SUCCEEDED(hr)) hr = WritePicture(buffer.Get());
+  // A sample whose picture was not written is not handed out.
   if (FAILED(hr)) return hr;
-
-  const DWORD pictureBytes = width_ * height_ * 3 / 2;
-  ComPtr<IMF2DBuffer2> buffer2d;
-  BYTE* scanline = nullptr;
-  BYTE* start = nullptr;
-  LONG pitch = 0;
-  DWORD length = 0;
-  if (SUCCEEDED(buffer.As(&buffer2d)) &&
-      SUCCEEDED(buffer2d->Lock2DSize(MF2DBuffer_LockFlags_Write, &scanline, &pitch, &start, &length))) {
-    // Only a buffer that holds the whole picture at its pitch is written.
-    if (pitch > 0 && static_cast<uint64_t>(pitch) * height_ * 3 / 2 <= length) {
-      FillFrame(scanline, static_cast<uint32_t>(pitch));
-    }
-    buffer2d->Unlock2D();
-    // Readers that look at the plain buffer see the whole picture too.
-    buffer->SetCurrentLength(pictureBytes);
-  } else {
-    BYTE* data = nullptr;
-    DWORD max = 0;
-    if (SUCCEEDED(buffer->Lock(&data, &max, nullptr))) {
-      if (max >= pictureBytes) {
-        FillFrame(data, width_);
-        buffer->SetCurrentLength(pictureBytes);
-      }
-      buffer->Unlock();
-    }
-  }
 
   sample->SetSampleTime(MFGetSystemTime());
   sample->SetSampleDuration(static_cast<LONGLONG>(fpsDenominator_) * 10000000 / fpsNumerator_);
@@ -193,24 +227,21 @@ HRESULT Flujo::StopStream() {
 
 HRESULT Flujo::StartLocked(IMFMediaType* type) {
   if (!queue_) return MF_E_SHUTDOWN;
-  if (type) mediaType_ = type;
-  if (mediaType_) {
-    UINT32 width = 0, height = 0, numerator = 0, denominator = 0;
-    MFGetAttributeSize(mediaType_.Get(), MF_MT_FRAME_SIZE, &width, &height);
-    // The samples are written at this size: nothing but a picture size a
-    // slot could hold is accepted.
-    if (!PictureSizeValid(width, height) || width % 2 || height % 2) return MF_E_INVALIDMEDIATYPE;
-    width_ = width;
-    height_ = height;
-    MFGetAttributeRatio(mediaType_.Get(), MF_MT_FRAME_RATE, &numerator, &denominator);
-    if (numerator == 0 || denominator == 0) numerator = 30, denominator = 1;
-    fpsNumerator_ = numerator;
-    fpsDenominator_ = denominator;
-  }
+  IMFMediaType* next = type ? type : mediaType_.Get();
+  StreamFormat format{width_, height_, fpsNumerator_, fpsDenominator_};
+  // Checked before anything changes: a start that fails leaves the stream
+  // as it was. The samples are written at the type's size, so nothing but
+  // one of the six types may start it.
+  if (next && !FormatOf(next, &format)) return MF_E_INVALIDMEDIATYPE;
   if (allocator_) {
-    HRESULT hr = allocator_->InitializeSampleAllocator(10, mediaType_.Get());
+    HRESULT hr = allocator_->InitializeSampleAllocator(10, next);
     if (FAILED(hr)) return hr;
   }
+  mediaType_ = next;
+  width_ = format.width;
+  height_ = format.height;
+  fpsNumerator_ = format.fpsNumerator;
+  fpsDenominator_ = format.fpsDenominator;
   if (EnsureBlock(&block_)) {
     CameraBlockHeader* header = HeaderOf(block_.view);
     Poke(header->requestedWidth, width_);

@@ -115,6 +115,8 @@ void CreateWindows() {
 // end the process without running the static destructors under it.
 bool Shutdown() {
   g_link.Stop();
+  // Black at once, whatever a session thread still busy below may do.
+  g_video.Camera().StopWriting();
   // Session threads decode, save snapshots and tear the decoder down on
   // their own; the pipeline is only closed once none of them is left.
   bool threadsEnded = g_link.WaitForThreads(2000);

@@ -22,11 +22,16 @@ class CameraFeed {
   // Makes the picture written into `slot` the newest and wakes the reader.
   void Publish(uint32_t slot, uint32_t width, uint32_t height);
   void SetLinkState(bool connected, bool paused);
-  // Exit: the camera turns black at once; the block is let go.
+  // Exit: the camera turns black at once and nothing is published any more,
+  // even by a session thread that is still busy and may never end.
+  void StopWriting();
+  // Then, once no thread uses the pipeline: the block is let go.
   void Close();
 
  private:
   std::mutex openLock_;  // the session and the window thread both open
+  std::mutex publishLock_;  // a publish and the stop never interleave
+  bool stopped_ = false;    // under publishLock_
   std::atomic<uint8_t*> view_{nullptr};
   HANDLE mapping_ = nullptr;
   HANDLE event_ = nullptr;

@@ -20,7 +20,7 @@ bool CameraFeed::OpenBlock() {
   }
   if (!mapping) return false;
   void* view = MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, kBlockSize);
-  if (view && !WholeBlockMapped(view)) {
+  if (view && !WholeBlockUsable(view)) {
     UnmapViewOfFile(view);
     view = nullptr;
   }
@@ -39,16 +39,27 @@ bool CameraFeed::OpenBlock() {
 bool CameraFeed::IsWatched() { return OpenBlock() && ReaderAlive(*HeaderOf(view_), GetTickCount64()); }
 
 void CameraFeed::Publish(uint32_t slot, uint32_t width, uint32_t height) {
+  std::lock_guard lock(publishLock_);
+  if (stopped_) return;
   PublishSlot(HeaderOf(view_), slot, width, height, GetTickCount64());
   if (event_) SetEvent(event_);
 }
 
 void CameraFeed::SetLinkState(bool connected, bool paused) {
   if (!OpenBlock()) return;
+  std::lock_guard lock(publishLock_);
+  if (stopped_) return;
   RefreshLinkState(HeaderOf(view_), connected, paused, GetTickCount64());
 }
 
+void CameraFeed::StopWriting() {
+  std::lock_guard lock(publishLock_);
+  stopped_ = true;
+  if (uint8_t* view = view_.load()) Poke(HeaderOf(view)->lastWriteTick, uint64_t{0});
+}
+
 void CameraFeed::Close() {
+  StopWriting();
   std::lock_guard lock(openLock_);
   if (uint8_t* view = view_.exchange(nullptr)) {
     Poke(HeaderOf(view)->lastWriteTick, uint64_t{0});
