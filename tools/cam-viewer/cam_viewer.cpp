@@ -1,24 +1,25 @@
 // Stands in for the Windows Frame Server, which does not exist under
-// Wine: loads the camera DLL into this process, activates its media source
-// the way the service does, pulls samples at the type's frame rate and
-// prints every event and sample as one JSON object per line.
+// Wine: loads the camera DLL into this process, from its file or, as the
+// service does, by its class id through the registration; activates its
+// media source the way the service does, pulls samples at the type's frame
+// rate and prints every event and sample as one JSON object per line.
 //
-// cam-viewer --dll PATH [--width W --height H [--fps F]] [--seconds S | --samples N]
+// cam-viewer (--dll PATH | --clsid {GUID}) [--width W --height H [--fps F]]
+//            [--seconds S | --samples N] [--stop-event NAME] [--host PID]
 //            [--allocator] [--png INDEX:PATH]... [--raw INDEX:PATH]... [--list-types]
+//
+// With --stop-event it runs until that event is set (or its time is up),
+// with --host until that process ends; then it stops and shuts down as usual.
 //
 // Exit codes: 0 ran to the end; 1 a requested file was not written; 2 no
 // DLL, entry point or class; 3 no type of that size; 4 Start, Stop or their
 // events failed; 5 a sample could not be had; 64 bad arguments.
 #include <windows.h>
-#include <mfapi.h>
-#include <mferror.h>
-#include <mfidl.h>
+// After windows.h.
 #include <mmsystem.h>
-#include <wrl/client.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,7 @@
 #include "common/text_win.h"
 #include "common/win_missing.h"
 #include "viewer_core.h"
-
-using Microsoft::WRL::ComPtr;
+#include "viewer_media_win.h"
 
 namespace {
 
@@ -43,146 +43,10 @@ enum ExitCode {
   kBadArguments = 64,
 };
 
-constexpr int64_t kEventWaitUs = 5'000'000;
 // COM frees unused DLLs a while after they become free, not at once: a
 // source whose last reference goes on a work queue thread just after
 // Shutdown is not a leak.
 constexpr int64_t kUnloadWaitUs = 1'000'000;
-
-LARGE_INTEGER g_startTicks, g_tickRate;
-
-int64_t NowUs() {
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return (now.QuadPart - g_startTicks.QuadPart) * 1'000'000 / g_tickRate.QuadPart;
-}
-
-void SleepUntil(int64_t dueUs) {
-  for (int64_t left = dueUs - NowUs(); left > 0; left = dueUs - NowUs())
-    Sleep(static_cast<DWORD>((left + 999) / 1000));
-}
-
-JsonLine Stamped() {
-  JsonLine line;
-  line.Num("t", static_cast<double>(NowUs()) / 1000.0, 1);
-  return line;
-}
-
-void Emit(const JsonLine& line) {
-  std::fputs(line.Text().c_str(), stdout);
-  std::fflush(stdout);
-}
-
-void Fail(const std::string& call, HRESULT hr) {
-  std::fprintf(stderr, "cam-viewer: %s: %s\n", call.c_str(), HexStatus(static_cast<uint32_t>(hr)).c_str());
-  std::fflush(stderr);
-}
-
-template <typename T>
-T Export(HMODULE module, const char* name) {
-  return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
-template <typename T>
-HRESULT EventObject(IMFMediaEvent* event, ComPtr<T>& object) {
-  PROPVARIANT value;
-  PropVariantInit(&value);
-  HRESULT hr = event->GetValue(&value);
-  if (SUCCEEDED(hr)) {
-    hr = value.vt == VT_UNKNOWN && value.punkVal
-             ? value.punkVal->QueryInterface(IID_PPV_ARGS(object.ReleaseAndGetAddressOf()))
-             : E_NOINTERFACE;
-  }
-  PropVariantClear(&value);
-  return hr;
-}
-
-VideoTypeInfo Describe(IMFMediaType* type) {
-  VideoTypeInfo info;
-  (void)MFGetAttributeSize(type, MF_MT_FRAME_SIZE, &info.width, &info.height);
-  (void)MFGetAttributeRatio(type, MF_MT_FRAME_RATE, &info.fpsNumerator, &info.fpsDenominator);
-  return info;
-}
-
-// The FourCC of the video subtypes built on it, else the GUID.
-std::string SubtypeName(IMFMediaType* type) {
-  GUID subtype = GUID_NULL;
-  if (FAILED(type->GetGUID(MF_MT_SUBTYPE, &subtype))) return "none";
-  GUID base = MFVideoFormat_Base;
-  base.Data1 = subtype.Data1;
-  std::string name;
-  for (int i = 0; i < 4; ++i) name += static_cast<char>((subtype.Data1 >> (8 * i)) & 0xFF);
-  bool printable = true;
-  for (char c : name) printable = printable && c >= 0x20 && c < 0x7F;
-  if (IsEqualGUID(base, subtype) && printable) return name;
-  wchar_t text[64] = {};
-  StringFromGUID2(subtype, text, 64);
-  return WideToUtf8(text);
-}
-
-struct Queue {
-  IMFMediaEventGenerator* events;
-  const char* name;
-};
-
-enum class Pump { kMore, kDone, kFailed };
-
-// Reads the queues in turn without blocking, printing every event, until
-// the handler has what it waits for. An event with a failed status ends
-// the wait; so do 5 s without what is waited for.
-template <typename Handler>
-Pump PumpEvents(std::initializer_list<Queue> queues, const char* waitingFor, Handler handle) {
-  int64_t giveUpUs = NowUs() + kEventWaitUs;
-  for (;;) {
-    bool any = false;
-    for (const Queue& q : queues) {
-      if (!q.events) continue;
-      ComPtr<IMFMediaEvent> event;
-      HRESULT hr = q.events->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event);
-      if (hr == MF_E_NO_EVENTS_AVAILABLE) continue;
-      if (FAILED(hr)) {
-        Fail(std::string("IMFMediaEventGenerator::GetEvent (") + q.name + ")", hr);
-        return Pump::kFailed;
-      }
-      any = true;
-      MediaEventType type = MEUnknown;
-      HRESULT status = S_OK;
-      (void)event->GetType(&type);
-      (void)event->GetStatus(&status);
-      Emit(Stamped().Str("queue", q.name).Str("event", EventName(type)).Str("status",
-                                                                            HexStatus(static_cast<uint32_t>(status))));
-      if (FAILED(status)) {
-        Fail(EventName(type) + " (" + q.name + ")", status);
-        return Pump::kFailed;
-      }
-      Pump step = handle(q, type, event.Get());
-      if (step != Pump::kMore) return step;
-    }
-    if (NowUs() >= giveUpUs) {
-      Fail(std::string("no ") + waitingFor + " within 5 s", MF_E_NO_EVENTS_AVAILABLE);
-      return Pump::kFailed;
-    }
-    if (!any) Sleep(1);
-  }
-}
-
-// Unlocks what Lock or Lock2D locked, on every way out.
-class BufferLock {
- public:
-  BufferLock() = default;
-  BufferLock(const BufferLock&) = delete;
-  BufferLock& operator=(const BufferLock&) = delete;
-  ~BufferLock() {
-    if (twoD_) (void)twoD_->Unlock2D();
-    else if (plain_) (void)plain_->Unlock();
-  }
-  void Locked2D(IMF2DBuffer* b) { twoD_ = b; }
-  void Locked(IMFMediaBuffer* b) { plain_ = b; }
-
- private:
-  IMF2DBuffer* twoD_ = nullptr;
-  IMFMediaBuffer* plain_ = nullptr;
-};
 
 using DllGetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 using DllCanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
@@ -194,6 +58,8 @@ class CameraRun {
 
  private:
   int Activate();
+  int ActivateByClassId();
+  bool StopSignalled(int64_t dueUs);
   int ChooseType();
   void OfferAllocator();
   int StartSource();
@@ -205,6 +71,9 @@ class CameraRun {
 
   const ViewerOptions& o_;
   HMODULE module_ = nullptr;
+  HANDLE stopSignals_[2] = {};
+  const char* stopNames_[2] = {};
+  DWORD stopSignalCount_ = 0;
   ComPtr<IClassFactory> factory_;
   ComPtr<IMFActivate> activate_;
   ComPtr<IMFMediaSource> source_;
@@ -222,8 +91,24 @@ class CameraRun {
 };
 
 int CameraRun::Run() {
-  int code = Activate();
-  if (module_) {
+  int code = o_.clsid.empty() ? Activate() : ActivateByClassId();
+  if (!o_.stopEvent.empty()) {
+    if (HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, o_.stopEvent.c_str())) {
+      stopNames_[stopSignalCount_] = "event";
+      stopSignals_[stopSignalCount_++] = event;
+    } else {
+      Fail("OpenEventW " + WideToUtf8(o_.stopEvent), HRESULT_FROM_WIN32(GetLastError()));
+    }
+  }
+  if (o_.hostPid) {
+    if (HANDLE host = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(o_.hostPid))) {
+      stopNames_[stopSignalCount_] = "host";
+      stopSignals_[stopSignalCount_++] = host;
+    } else {
+      Fail("OpenProcess " + std::to_string(o_.hostPid), HRESULT_FROM_WIN32(GetLastError()));
+    }
+  }
+  if (module_ || !o_.clsid.empty()) {
     if (code == kRanToEnd) code = ChooseType();
     if (code == kRanToEnd && o_.allocator) OfferAllocator();
     if (code == kRanToEnd) code = StartSource();
@@ -243,7 +128,52 @@ int CameraRun::Run() {
     if (code == kRanToEnd && fileFailed_) code = kFileNotWritten;
     ShutDown(code);
   }
+  for (DWORD i = 0; i < stopSignalCount_; ++i) CloseHandle(stopSignals_[i]);
   return code;
+}
+
+// As the Frame Server does: COM finds the DLL through the class's
+// registration and loads it. The module is looked up afterwards, only to
+// ask it whether it may be unloaded at the end.
+int CameraRun::ActivateByClassId() {
+  CLSID clsid{};
+  HRESULT hr = CLSIDFromString(o_.clsid.c_str(), &clsid);
+  if (SUCCEEDED(hr)) hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&activate_));
+  if (FAILED(hr)) {
+    Fail("CoCreateInstance " + WideToUtf8(o_.clsid) + " IMFActivate", hr);
+    return kNoCamera;
+  }
+  wchar_t path[MAX_PATH] = L"";
+  DWORD bytes = sizeof path;
+  std::wstring key = L"Software\\Classes\\CLSID\\" + o_.clsid + L"\\InprocServer32";
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, path, &bytes) == ERROR_SUCCESS) {
+    module_ = GetModuleHandleW(path);
+  }
+  Emit(Stamped().Str("clsid", WideToUtf8(o_.clsid)).Str("server", WideToUtf8(path)).Bool("loaded", module_ != nullptr));
+  hr = activate_->ActivateObject(IID_PPV_ARGS(&source_));
+  if (FAILED(hr)) {
+    Fail("IMFActivate::ActivateObject IMFMediaSource", hr);
+    return kNoCamera;
+  }
+  return kRanToEnd;
+}
+
+// Waits until the pull is due; true when a stop signal came first.
+bool CameraRun::StopSignalled(int64_t dueUs) {
+  if (stopSignalCount_ == 0) {
+    SleepUntil(dueUs);
+    return false;
+  }
+  for (;;) {
+    int64_t left = dueUs - NowUs();
+    DWORD waited = WaitForMultipleObjects(stopSignalCount_, stopSignals_, FALSE,
+                                          left > 0 ? static_cast<DWORD>((left + 999) / 1000) : 0);
+    if (waited < WAIT_OBJECT_0 + stopSignalCount_) {
+      Emit(Stamped().Str("stop", stopNames_[waited - WAIT_OBJECT_0]));
+      return true;
+    }
+    if (left <= 0) return false;
+  }
 }
 
 int CameraRun::Activate() {
@@ -426,8 +356,8 @@ int CameraRun::PullSamples() {
   const int64_t originUs = NowUs();
   const auto endUs = static_cast<int64_t>(o_.seconds * 1e6);
   for (int n = 0;; ++n) {
-    if (o_.samples >= 0 ? n >= o_.samples : schedule.NextDueUs() >= endUs) break;
-    SleepUntil(originUs + schedule.NextDueUs());
+    if (o_.samples >= 0 ? n >= o_.samples : !o_.untilStopped && schedule.NextDueUs() >= endUs) break;
+    if (StopSignalled(originUs + schedule.NextDueUs())) break;
     HRESULT hr = stream_->RequestSample(nullptr);
     if (FAILED(hr)) {
       Fail("IMFMediaStream::RequestSample", hr);
@@ -586,22 +516,23 @@ void CameraRun::ShutDown(int code) {
   }
   line.Int("exit", code);
   Emit(line);
-  // As COM does: a DLL that still has objects alive stays loaded.
-  if (canUnload == S_OK) FreeLibrary(module_);
+  // As COM does: a DLL that still has objects alive stays loaded. One that
+  // COM loaded is COM's to unload.
+  if (canUnload == S_OK && o_.clsid.empty()) FreeLibrary(module_);
   module_ = nullptr;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  QueryPerformanceFrequency(&g_tickRate);
-  QueryPerformanceCounter(&g_startTicks);
+  StartClock();
   ViewerOptions options;
   std::string bad = ParseViewerOptions(std::vector<std::wstring>(argv + 1, argv + argc), &options);
   if (!bad.empty()) {
     std::fprintf(stderr,
                  "cam-viewer: %s\n"
-                 "usage: cam-viewer --dll PATH [--width W --height H [--fps F]] [--seconds S | --samples N]\n"
+                 "usage: cam-viewer (--dll PATH | --clsid {GUID}) [--width W --height H [--fps F]]\n"
+                 "                  [--seconds S | --samples N] [--stop-event NAME] [--host PID]\n"
                  "                  [--allocator] [--png INDEX:PATH]... [--raw INDEX:PATH]... [--list-types]\n",
                  bad.c_str());
     return kBadArguments;

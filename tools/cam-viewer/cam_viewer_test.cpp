@@ -50,6 +50,18 @@ TEST(CamViewerOptions, DefaultsToThreeSecondsOfTheCurrentType) {
   EXPECT_EQ(Parse({L"--dll", L"cam.dll", L"--seconds", L"0.5"}).seconds, 0.5);
 }
 
+TEST(CamViewerOptions, AClassIdWithAStopEventRunsUntilToldUnlessATimeIsGiven) {
+  ViewerOptions o = Parse({L"--clsid", L"{7C1E5A2B-4D3F-4B8E-9A61-2F0C8D4E5B17}", L"--stop-event", L"Local\\x",
+                           L"--host", L"42"});
+  EXPECT_EQ(o.dll, L"");
+  EXPECT_EQ(o.hostPid, 42);
+  EXPECT_TRUE(o.untilStopped);
+  EXPECT_FALSE(Parse({L"--clsid", L"{7C1E5A2B-4D3F-4B8E-9A61-2F0C8D4E5B17}", L"--stop-event", L"x", L"--seconds",
+                      L"2"})
+                   .untilStopped);
+  EXPECT_FALSE(Parse({L"--clsid", L"{7C1E5A2B-4D3F-4B8E-9A61-2F0C8D4E5B17}"}).untilStopped);
+}
+
 TEST(CamViewerOptions, RefusesWhatCannotBeRun) {
   const std::vector<std::vector<std::wstring>> bad = {
       {},
@@ -67,6 +79,9 @@ TEST(CamViewerOptions, RefusesWhatCannotBeRun) {
       {L"--dll", L"c.dll", L"--png", L"x:a.png"},
       {L"--dll", L"c.dll", L"--raw", L"4:"},
       {L"--dll", L"c.dll", L"--mirror"},
+      {L"--dll", L"c.dll", L"--clsid", L"{7C1E5A2B-4D3F-4B8E-9A61-2F0C8D4E5B17}"},
+      {L"--clsid", L"OrvaneCam.Fuente"},
+      {L"--clsid", L"{7C1E5A2B-4D3F-4B8E-9A61-2F0C8D4E5B17}", L"--host", L"0"},
   };
   for (const auto& args : bad) {
     std::string error;

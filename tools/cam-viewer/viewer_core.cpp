@@ -63,6 +63,14 @@ std::string ParseViewerOptions(const std::vector<std::wstring>& args, ViewerOpti
     if (a == L"--dll") {
       o->dll = v;
       ok = !v.empty();
+    } else if (a == L"--clsid") {
+      o->clsid = v;
+      ok = v.size() == 38 && v.front() == L'{' && v.back() == L'}';
+    } else if (a == L"--stop-event") {
+      o->stopEvent = v;
+      ok = !v.empty();
+    } else if (a == L"--host") {
+      ok = WholeNumber(v, 1, 0x7fffffff, &o->hostPid);
     } else if (a == L"--width") {
       ok = WholeNumber(v, 1, 16384, &o->width);
     } else if (a == L"--height") {
@@ -83,7 +91,8 @@ std::string ParseViewerOptions(const std::vector<std::wstring>& args, ViewerOpti
     }
     if (!ok) return "bad value for " + Narrow(a) + ": " + Narrow(v);
   }
-  if (o->dll.empty()) return "--dll is required";
+  if (o->dll.empty() == o->clsid.empty()) return "one of --dll and --clsid is required";
+  o->untilStopped = !o->stopEvent.empty() && !haveSeconds && o->samples < 0;
   if ((o->width == 0) != (o->height == 0)) return "--width and --height go together";
   if (o->fps > 0 && o->width == 0) return "--fps needs --width and --height";
   if (haveSeconds && o->samples >= 0) return "--seconds and --samples exclude each other";

@@ -14,7 +14,11 @@ struct SampleFile {
 };
 
 struct ViewerOptions {
-  std::wstring dll;
+  std::wstring dll;    // loaded from this file, or
+  std::wstring clsid;  // created by its class id, through the registration
+  std::wstring stopEvent;  // a named event that ends the run
+  int hostPid = 0;         // a process whose end ends the run
+  bool untilStopped = false;  // no --seconds with --stop-event: runs until told
   int width = 0;  // 0 with height 0: the source's current type
   int height = 0;
   double fps = 0;  // 0: the first type of that size

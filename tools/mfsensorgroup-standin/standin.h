@@ -1,0 +1,56 @@
+#pragma once
+// A stand-in of our own for mfsensorgroup.dll, for tests and the demo under
+// Wine, which lacks that library. It offers what the camera's two sides
+// call: the virtual camera, whose Start plays the Frame Server's part in a
+// process of its own, and sensor profiles with their collection.
+//
+// Every call is one line in the file named by MFSG_STANDIN_LOG, beginning
+// with the process id, so tests can read the order of the calls of every
+// process that loaded the library.
+#include <windows.h>
+#include <mfapi.h>
+#include <mferror.h>
+#include <mfidl.h>
+#include <wrl/client.h>
+
+#include <atomic>
+#include <string>
+
+#include "common/win_missing.h"
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#endif
+
+extern HMODULE g_standin;
+
+// Appends one line (printf format, no newline) to the call log.
+void StandinLog(const char* format, ...);
+std::string GuidText(REFGUID guid);
+std::string Utf8(const wchar_t* text);  // "null" for a null pointer, else the text in quotes
+inline unsigned Hex(HRESULT hr) { return static_cast<unsigned>(hr); }
+
+class StandinLock {
+ public:
+  void Enter() { AcquireSRWLockExclusive(&lock_); }
+  void Leave() { ReleaseSRWLockExclusive(&lock_); }
+
+ private:
+  SRWLOCK lock_ = SRWLOCK_INIT;
+};
+
+class StandinLocked {
+ public:
+  explicit StandinLocked(StandinLock& lock) : lock_(lock) { lock_.Enter(); }
+  ~StandinLocked() { lock_.Leave(); }
+  StandinLocked(const StandinLocked&) = delete;
+  StandinLocked& operator=(const StandinLocked&) = delete;
+
+ private:
+  StandinLock& lock_;
+};
+
+HRESULT NewVirtualCamera(MFVirtualCameraLifetime lifetime, MFVirtualCameraAccess access, const wchar_t* name,
+                         const wchar_t* sourceId, IMFVirtualCamera** camera);
+HRESULT NewSensorProfile(REFGUID type, UINT32 index, const wchar_t* constraints, IMFSensorProfile** profile);
+HRESULT NewSensorProfileCollection(IMFSensorProfileCollection** collection);
