@@ -32,6 +32,7 @@ BLUR_Y = 443                # the blur slider's track runs from 97 to 313
 MIRROR_ROW = (245, 112)
 MIRROR_KNOB = (338, 112)
 MIC_SWITCH = (318, 68)
+CAMERA_ROW = (141, 134, 307, 178)  # the "Orvane Cam" row's text: white when the camera is ready, else grey
 PENDING_ROW = (190, 509)    # the "Conectar" row of the newest waiting phone
 # Controls of the panel, in DIPs.
 PANEL_LAST = (242, 254)     # "Cortar" / "Salir"
@@ -41,6 +42,14 @@ GREEN, GREY = 0x3DDC84, 0x9AA0AA
 
 def main_window():
     return screen.window_of_size("Orvane", *MAIN_SIZE)
+
+
+def camera_row_colours(window):
+    """Pixels of the "Orvane Cam" row of the open more menu drawn white (ready) and grey (not)."""
+    shot = screen.grab()
+    left, top = window.at(*CAMERA_ROW[:2])
+    right, bottom = window.at(*CAMERA_ROW[2:])
+    return shot.count(left, top, right, bottom, 0xF2F3F5, 40), shot.count(left, top, right, bottom, 0x9AA0AA, 16)
 
 
 class Phone:
@@ -216,6 +225,7 @@ class Journey:
         # The menu is open when the microphone's switch (on) shows.
         mic = self.main().at(*MIC_SWITCH)
         self.seen["more_menu"] = screen.wait_for(lambda: screen.colour_near(mic, 0xC8F04A, 3, 12) > 20, 5)
+        self.seen["camera_row"] = camera_row_colours(self.main())
         t0 = time.monotonic()
         self.click(MIRROR_ROW)
         # The switch's knob moves right: its place turns from the track to white.

@@ -45,6 +45,9 @@ def test_a_person_pairs_watches_steers_and_quits(clean_settings, tmp_path, clip_
     assert seen["tray_grey"] and not seen["tray_green_while_paused"], "the tray icon stays green while paused"
     assert seen["resume"] == [{"cmd": "resume"}] and seen["tray_green"]
 
+    white, grey = seen["camera_row"]
+    assert grey > 40 and white < 5, f"no system library here, no camera: its name is grey ({white} white, {grey} grey)"
+
     assert seen["quality"] == [{"cmd": "quality", "res": "1080p", "fps": 30}]
     assert seen["config_1080p"]
     assert seen["focus"] == [{"cmd": "focus", "mode": "manual", "value": 0.5}]
