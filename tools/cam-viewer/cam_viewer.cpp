@@ -5,7 +5,7 @@
 // rate and prints every event and sample as one JSON object per line.
 //
 // cam-viewer (--dll PATH | --clsid {GUID}) [--width W --height H [--fps F]]
-//            [--seconds S | --samples N] [--stop-event NAME] [--host PID]
+//            [--seconds S | --samples N] [--stop-event NAME] [--host PID] [--out FILE]
 //            [--allocator] [--png INDEX:PATH]... [--raw INDEX:PATH]... [--list-types]
 //
 // With --stop-event it runs until that event is set (or its time is up),
@@ -532,9 +532,14 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr,
                  "cam-viewer: %s\n"
                  "usage: cam-viewer (--dll PATH | --clsid {GUID}) [--width W --height H [--fps F]]\n"
-                 "                  [--seconds S | --samples N] [--stop-event NAME] [--host PID]\n"
+                 "                  [--seconds S | --samples N] [--stop-event NAME] [--host PID] [--out FILE]\n"
                  "                  [--allocator] [--png INDEX:PATH]... [--raw INDEX:PATH]... [--list-types]\n",
                  bad.c_str());
+    return kBadArguments;
+  }
+  // Started by another program that shares no handle with it.
+  if (!options.out.empty() &&
+      (!_wfreopen(options.out.c_str(), L"a", stdout) || !_wfreopen(options.out.c_str(), L"a", stderr))) {
     return kBadArguments;
   }
   HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);

@@ -69,6 +69,9 @@ std::string ParseViewerOptions(const std::vector<std::wstring>& args, ViewerOpti
     } else if (a == L"--stop-event") {
       o->stopEvent = v;
       ok = !v.empty();
+    } else if (a == L"--out") {
+      o->out = v;
+      ok = !v.empty();
     } else if (a == L"--host") {
       ok = WholeNumber(v, 1, 0x7fffffff, &o->hostPid);
     } else if (a == L"--width") {

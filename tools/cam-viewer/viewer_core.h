@@ -18,6 +18,7 @@ struct ViewerOptions {
   std::wstring clsid;  // created by its class id, through the registration
   std::wstring stopEvent;  // a named event that ends the run
   int hostPid = 0;         // a process whose end ends the run
+  std::wstring out;        // output appended to this file instead of the standard streams
   bool untilStopped = false;  // no --seconds with --stop-event: runs until told
   int width = 0;  // 0 with height 0: the source's current type
   int height = 0;

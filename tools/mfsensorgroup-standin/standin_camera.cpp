@@ -133,26 +133,18 @@ class Camera final : public ForwardAttributes<IMFVirtualCamera> {
 
     std::wstring command = L"\"" + viewer + L"\" --clsid " + sourceId_ + L" --stop-event " + eventName +
                            L" --host " + std::to_wstring(GetCurrentProcessId());
+    std::wstring outPath = Environment(L"MFSG_STANDIN_OUT");
+    if (!outPath.empty()) command += L" --out \"" + outPath + L"\"";
     std::wstring extra = Environment(L"MFSG_STANDIN_ARGS");
     if (!extra.empty()) command += L" " + extra;
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    std::wstring outPath = Environment(L"MFSG_STANDIN_OUT");
-    HANDLE out = CreateFileW(outPath.empty() ? L"NUL" : outPath.c_str(), FILE_APPEND_DATA,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    HANDLE in = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                            nullptr);
+    // Nothing of this process is inherited: its sockets, above all, must
+    // close when it closes them, as they do beside the real Frame Server.
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = in;
-    startup.hStdOutput = startup.hStdError = out;
     PROCESS_INFORMATION process{};
-    BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                                  &startup, &process);
-    DWORD error = GetLastError();
-    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
-    if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
-    if (!started) {
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &process)) {
+      DWORD error = GetLastError();
       CloseHandle(stopEvent_);
       stopEvent_ = nullptr;
       return HRESULT_FROM_WIN32(error);
