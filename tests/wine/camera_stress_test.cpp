@@ -1,0 +1,139 @@
+// The camera's source under the Frame Server's kind of load, for a few
+// seconds: sources made, started, pulled from a second thread and asked for
+// their source from a third, then stopped, shut down or just let go, over and
+// over, while a writer in another process publishes pictures of changing
+// sizes. Nothing may crash, every wait is bounded, and at the end the DLL may
+// be unloaded.
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <optional>
+
+#include "camera_dll.h"
+
+namespace {
+
+constexpr wchar_t kWriterVariable[] = L"ORVANE_STRESS_WRITER_MS";
+
+// The writer's side, run only as the child process the stress test starts.
+TEST(CameraStressWriter, DISABLED_PublishesPicturesOfChangingSizes) {
+  wchar_t value[32] = L"";
+  if (!GetEnvironmentVariableW(kWriterVariable, value, 32)) GTEST_SKIP() << "only as the stress test's writer";
+  const ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(_wtoi(value));
+  Writer writer;
+  ASSERT_NE(writer.view, nullptr) << "the block exists before the writer starts";
+  const UINT32 sizes[][2] = {{1280, 720}, {640, 360}, {1920, 1080}};
+  for (int n = 0; GetTickCount64() < until; ++n) {
+    writer.Publish(sizes[n % 3][0], sizes[n % 3][1], static_cast<uint8_t>(20 + n % 100));
+    Sleep(3);
+  }
+}
+
+struct Child {
+  PROCESS_INFORMATION process{};
+  bool Start(int milliseconds) {
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(exe) +
+                           L"\" --gtest_filter=CameraStressWriter.DISABLED_PublishesPicturesOfChangingSizes "
+                           L"--gtest_also_run_disabled_tests";
+    SetEnvironmentVariableW(kWriterVariable, std::to_wstring(milliseconds).c_str());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    bool started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                  nullptr, &startup, &process);
+    SetEnvironmentVariableW(kWriterVariable, nullptr);
+    return started;
+  }
+  DWORD Wait(DWORD ms) {
+    DWORD code = 9999;
+    if (WaitForSingleObject(process.hProcess, ms) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
+    else TerminateProcess(process.hProcess, code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+  }
+};
+
+// Runs `work` on a thread of its own until `stop`; false when it did not
+// end within 5 s of being told.
+class Worker {
+ public:
+  template <typename Work>
+  explicit Worker(Work work) : done_(std::async(std::launch::async, [this, work] {
+                                 while (!stop_) work();
+                               })) {}
+  bool Stop() {
+    stop_ = true;
+    return done_.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::future<void> done_;
+};
+
+TEST(CameraStress, CyclesOfStartSamplesAndEndsWithAWriterElsewhereNeitherCrashNorHang) {
+  Dll dll;
+  std::optional<Writer> block;  // keeps the block between sources
+  {
+    ComPtr<IMFMediaSource> first = NewSource(dll);
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(StartAt(first.Get(), 640, 360));
+    block.emplace();
+    first->Shutdown();
+  }
+  ASSERT_NE(block->view, nullptr);
+  Child writer;
+  ASSERT_TRUE(writer.Start(5000));
+
+  const UINT32 sizes[][2] = {{640, 360}, {1280, 720}, {1920, 1080}, {3840, 2160}};
+  const ULONGLONG until = GetTickCount64() + 4000;
+  int cycles = 0, samples = 0, sourcesHandedOut = 0;
+  while (GetTickCount64() < until) {
+    ComPtr<IMFMediaSource> source = NewSource(dll);
+    ASSERT_TRUE(source);
+    ComPtr<IMFMediaStream> stream = StartAt(source.Get(), sizes[cycles % 4][0], sizes[cycles % 4][1]);
+    ASSERT_TRUE(stream);
+    std::atomic<int> pulled{0};
+    Worker puller([&] {
+      if (stream->RequestSample(nullptr) == S_OK) ++pulled;
+      ComPtr<IMFMediaEvent> event;
+      while (SUCCEEDED(stream->GetEvent(MF_EVENT_FLAG_NO_WAIT, &event))) event.Reset();
+    });
+    std::atomic<int> handedOut{0};
+    Worker asker([&] {
+      ComPtr<IMFMediaSource> back;
+      if (SUCCEEDED(stream->GetMediaSource(&back))) ++handedOut;
+    });
+    Sleep(5 + cycles % 20);
+    switch (cycles % 3) {
+      case 0:
+        source->Stop();
+        source->Shutdown();
+        break;
+      case 1:
+        source->Shutdown();
+        break;
+      default:
+        break;  // let go with its stream still in use
+    }
+    source.Reset();
+    ASSERT_TRUE(puller.Stop()) << "a pull hung, cycle " << cycles;
+    ASSERT_TRUE(asker.Stop()) << "GetMediaSource hung, cycle " << cycles;
+    samples += pulled;
+    sourcesHandedOut += handedOut;
+    stream.Reset();
+    ++cycles;
+  }
+  EXPECT_EQ(writer.Wait(10000), 0u) << "the writer ran its time";
+  EXPECT_GT(cycles, 20);
+  EXPECT_GT(samples, cycles) << "samples came while the writer published";
+  EXPECT_GT(sourcesHandedOut, 0);
+  // Media Foundation's work queue threads may let go of the last events a moment later.
+  HRESULT unload = S_FALSE;
+  for (int i = 0; i < 100 && (unload = dll.canUnloadNow()) != S_OK; ++i) Sleep(10);
+  EXPECT_EQ(unload, S_OK) << "every object of the DLL was released";
+}
+
+}  // namespace
