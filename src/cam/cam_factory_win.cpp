@@ -34,8 +34,11 @@ STDMETHODIMP Fabrica::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
 STDMETHODIMP Fabrica::LockServer(BOOL lock) {
   if (lock) {
     ++g_locks;
-  } else {
-    --g_locks;
+    return S_OK;
+  }
+  // An unlock without its lock must not keep the DLL loaded for good.
+  long locks = g_locks.load();
+  while (locks > 0 && !g_locks.compare_exchange_weak(locks, locks - 1)) {
   }
   return S_OK;
 }

@@ -143,8 +143,10 @@ HRESULT Flujo::WritePicture(IMFMediaBuffer* buffer) {
   DWORD length = 0;
   if (SUCCEEDED(buffer->QueryInterface(IID_PPV_ARGS(&buffer2d))) &&
       SUCCEEDED(buffer2d->Lock2DSize(MF2DBuffer_LockFlags_Write, &scanline, &pitch, &start, &length))) {
-    const bool fits = pitch >= static_cast<LONG>(width_) &&
-                      static_cast<uint64_t>(pitch) * (height_ + height_ / 2) <= length;
+    // The rows start at the first scan line, which need not be the start.
+    const bool fits = pitch >= static_cast<LONG>(width_) && scanline >= start && scanline - start <= length &&
+                      static_cast<uint64_t>(pitch) * (height_ + height_ / 2) <=
+                          length - static_cast<DWORD>(scanline - start);
     if (fits) FillFrame(scanline, static_cast<uint32_t>(pitch));
     buffer2d->Unlock2D();
     if (!fits) return pitch < 0 ? MF_E_UNSUPPORTED_FORMAT : MF_E_BUFFERTOOSMALL;

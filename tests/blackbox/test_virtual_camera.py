@@ -30,16 +30,19 @@ def system_library(tmp_path, monkeypatch):
     """The stand-in in system32 while the test runs, with its call log and the Frame Server's
     output in the test's folder; the class registered afresh by the program itself."""
     orvane.stop_all()
-    shutil.copy(STANDIN, SYSTEM32)
     calls, served = tmp_path / "mfsensorgroup.log", tmp_path / "frameserver.jsonl"
     monkeypatch.setenv("MFSG_STANDIN_LOG", orvane.windows_path(calls))
     monkeypatch.setenv("MFSG_STANDIN_VIEWER", orvane.windows_path(VIEWER))
     monkeypatch.setenv("MFSG_STANDIN_OUT", orvane.windows_path(served))
     monkeypatch.setenv("MFSG_STANDIN_ARGS", "--width 1280 --height 720")
     orvane.reg("delete", orvane.CAMERA_KEY, "/f")
-    yield calls, served
-    orvane.stop_all()
-    os.remove(SYSTEM32)
+    shutil.copy(STANDIN, SYSTEM32)
+    try:
+        yield calls, served
+    finally:
+        # Gone again whatever happened: every other test runs without it.
+        orvane.stop_all()
+        os.remove(SYSTEM32)
 
 
 def calls_by_process(path):

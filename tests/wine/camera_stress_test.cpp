@@ -7,7 +7,9 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <memory>
 #include <optional>
+#include <thread>
 
 #include "camera_dll.h"
 
@@ -55,22 +57,33 @@ struct Child {
   }
 };
 
-// Runs `work` on a thread of its own until `stop`; false when it did not
-// end within 5 s of being told.
+// Runs `work` on a thread of its own until told to stop. A thread that
+// does not end within 5 s of being told is left behind (and the test fails)
+// rather than waited for without end.
 class Worker {
  public:
   template <typename Work>
-  explicit Worker(Work work) : done_(std::async(std::launch::async, [this, work] {
-                                 while (!stop_) work();
-                               })) {}
+  explicit Worker(Work work) : state_(std::make_shared<State>()) {
+    std::thread([state = state_, work] {
+      while (!state->stop) work();
+      state->ended.set_value();
+    }).detach();
+  }
+  ~Worker() { (void)Stop(); }
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
   bool Stop() {
-    stop_ = true;
-    return done_.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    state_->stop = true;
+    return state_->done.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
   }
 
  private:
-  std::atomic<bool> stop_{false};
-  std::future<void> done_;
+  struct State {
+    std::atomic<bool> stop{false};
+    std::promise<void> ended;
+    std::shared_future<void> done = ended.get_future().share();
+  };
+  std::shared_ptr<State> state_;
 };
 
 TEST(CameraStress, CyclesOfStartSamplesAndEndsWithAWriterElsewhereNeitherCrashNorHang) {

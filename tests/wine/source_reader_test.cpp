@@ -58,6 +58,12 @@ TEST(CameraSourceReader, ThePlatformsReaderPullsTheChosenTypeAndThePublishedPict
   }
   ASSERT_EQ(reader->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, chosen.Get()), S_OK);
   ASSERT_EQ(reader->SetStreamSelection(MF_SOURCE_READER_FIRST_VIDEO_STREAM, TRUE), S_OK);
+  ComPtr<IMFMediaType> current;
+  ASSERT_EQ(reader->GetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, &current), S_OK);
+  UINT32 width = 0, height = 0;
+  MFGetAttributeSize(current.Get(), MF_MT_FRAME_SIZE, &width, &height);
+  EXPECT_EQ(width, 1280u);
+  EXPECT_EQ(height, 720u);
 
   Read first;
   ASSERT_TRUE(ReadOne(reader.Get(), 1280, 720, &first)) << "the first read starts the source";
@@ -82,6 +88,12 @@ TEST(CameraSourceReader, ThePlatformsReaderPullsTheChosenTypeAndThePublishedPict
   EXPECT_TRUE(seen) << "the published picture, byte for byte";
   reader.Reset();
   source->Shutdown();
+  source.Reset();
+  // The reader lets go of the source and its stream on Media Foundation's
+  // own threads, a moment later: the DLL is not unloaded under them.
+  HRESULT unload = S_FALSE;
+  for (int i = 0; i < 200 && (unload = dll.canUnloadNow()) != S_OK; ++i) Sleep(10);
+  EXPECT_EQ(unload, S_OK);
 }
 
 }  // namespace

@@ -54,6 +54,9 @@ using DllCanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
 class CameraRun {
  public:
   explicit CameraRun(const ViewerOptions& options) : o_(options) {}
+  ~CameraRun();
+  CameraRun(const CameraRun&) = delete;
+  CameraRun& operator=(const CameraRun&) = delete;
   int Run();
 
  private:
@@ -91,7 +94,8 @@ class CameraRun {
 };
 
 int CameraRun::Run() {
-  int code = o_.clsid.empty() ? Activate() : ActivateByClassId();
+  // The signals first: a host that ends while the source is being made must
+  // still end this run.
   if (!o_.stopEvent.empty()) {
     if (HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, o_.stopEvent.c_str())) {
       stopNames_[stopSignalCount_] = "event";
@@ -108,6 +112,9 @@ int CameraRun::Run() {
       Fail("OpenProcess " + std::to_string(o_.hostPid), HRESULT_FROM_WIN32(GetLastError()));
     }
   }
+  // Told to run until stopped, with nothing left that could stop it.
+  if (o_.untilStopped && stopSignalCount_ == 0) return kBadArguments;
+  int code = o_.clsid.empty() ? Activate() : ActivateByClassId();
   if (module_ || !o_.clsid.empty()) {
     if (code == kRanToEnd) code = ChooseType();
     if (code == kRanToEnd && o_.allocator) OfferAllocator();
@@ -128,8 +135,11 @@ int CameraRun::Run() {
     if (code == kRanToEnd && fileFailed_) code = kFileNotWritten;
     ShutDown(code);
   }
-  for (DWORD i = 0; i < stopSignalCount_; ++i) CloseHandle(stopSignals_[i]);
   return code;
+}
+
+CameraRun::~CameraRun() {
+  for (DWORD i = 0; i < stopSignalCount_; ++i) CloseHandle(stopSignals_[i]);
 }
 
 // As the Frame Server does: COM finds the DLL through the class's

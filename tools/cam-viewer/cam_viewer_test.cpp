@@ -295,6 +295,13 @@ TEST(CamViewerProgram, ADllWithoutTheCameraClassIsReportedWithExitCodeTwo) {
   EXPECT_NE(r.out.find("\"exit\":2}"), std::string::npos) << r.out;
 }
 
+TEST(CamViewerProgram, ARunUntilStoppedWithNothingThatCouldStopItIsRefused) {
+  // The host is gone and its stop event with it: pulling on would never end.
+  Ran r = RunViewer(L"--clsid {7C1E5A2B-4D3F-4B8E-9A61-2F0C8D4E5B17} --stop-event Local\\NoSuchStopEvent");
+  EXPECT_EQ(r.exit, 64u);
+  EXPECT_NE(r.err.find("OpenEventW Local\\NoSuchStopEvent: 0x80070002"), std::string::npos) << r.err;
+}
+
 TEST(CamViewerProgram, BadArgumentsAreRefusedBeforeAnythingIsLoaded) {
   Ran r = RunViewer(L"--dll ole32.dll --width 640");
   EXPECT_EQ(r.exit, 64u);

@@ -70,17 +70,26 @@ class Profile final : public IMFSensorProfile {
     if (!type || !supported) return E_POINTER;
     UINT32 numerator = 0, denominator = 0;
     (void)MFGetAttributeRatio(type, MF_MT_FRAME_RATE, &numerator, &denominator);
-    StandinLocked lock(lock_);
     bool any = false, all = true;
-    for (const auto& [stream, filter] : filters_) {
-      if (stream != streamId) continue;
-      any = true;
-      all = all && RateAllowed(filter, numerator, denominator);
+    {
+      StandinLocked lock(lock_);
+      for (const auto& [stream, filter] : filters_) {
+        if (stream != streamId) continue;
+        any = true;
+        all = all && RateAllowed(filter, numerator, denominator);
+      }
     }
     *supported = any && all;
+    StandinLog("IsMediaTypeSupported %s/%u stream=%u rate=%u/%u -> %s", GuidText(id_.Type).c_str(), id_.Index,
+               streamId, numerator, denominator, *supported ? "yes" : "no");
     return S_OK;
   }
-  STDMETHODIMP AddBlockedControl(LPCWSTR blockedControl) override { return blockedControl ? S_OK : E_INVALIDARG; }
+  STDMETHODIMP AddBlockedControl(LPCWSTR blockedControl) override {
+    HRESULT hr = blockedControl ? S_OK : E_INVALIDARG;
+    StandinLog("AddBlockedControl %s/%u control=%s -> 0x%08x", GuidText(id_.Type).c_str(), id_.Index,
+               Utf8(blockedControl).c_str(), Hex(hr));
+    return hr;
+  }
 
  private:
   ~Profile() = default;
@@ -116,10 +125,16 @@ class Collection final : public IMFSensorProfileCollection {
   STDMETHODIMP GetProfile(DWORD index, IMFSensorProfile** profile) override {
     if (!profile) return E_POINTER;
     *profile = nullptr;
-    StandinLocked lock(lock_);
-    if (index >= profiles_.size()) return E_INVALIDARG;
-    *profile = ComPtr<IMFSensorProfile>(profiles_[index]).Detach();
-    return S_OK;
+    HRESULT hr = E_INVALIDARG;
+    {
+      StandinLocked lock(lock_);
+      if (index < profiles_.size()) {
+        *profile = ComPtr<IMFSensorProfile>(profiles_[index]).Detach();
+        hr = S_OK;
+      }
+    }
+    StandinLog("GetProfile %lu -> 0x%08x", index, Hex(hr));
+    return hr;
   }
   STDMETHODIMP AddProfile(IMFSensorProfile* profile) override {
     HRESULT hr = S_OK;
@@ -140,22 +155,29 @@ class Collection final : public IMFSensorProfileCollection {
   STDMETHODIMP FindProfile(SENSORPROFILEID* id, IMFSensorProfile** profile) override {
     if (!id || !profile) return E_POINTER;
     *profile = nullptr;
-    StandinLocked lock(lock_);
-    for (const auto& p : profiles_) {
-      SENSORPROFILEID other{};
-      if (SUCCEEDED(p->GetProfileId(&other)) && SameId(*id, other)) {
-        *profile = ComPtr<IMFSensorProfile>(p).Detach();
-        return S_OK;
+    HRESULT hr = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+    {
+      StandinLocked lock(lock_);
+      for (const auto& p : profiles_) {
+        SENSORPROFILEID other{};
+        if (SUCCEEDED(p->GetProfileId(&other)) && SameId(*id, other)) {
+          *profile = ComPtr<IMFSensorProfile>(p).Detach();
+          hr = S_OK;
+          break;
+        }
       }
     }
-    return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+    StandinLog("FindProfile %s/%u -> 0x%08x", GuidText(id->Type).c_str(), id->Index, Hex(hr));
+    return hr;
   }
   STDMETHODIMP_(void) RemoveProfileByIndex(DWORD index) override {
+    StandinLog("RemoveProfileByIndex %lu", index);
     StandinLocked lock(lock_);
     if (index < profiles_.size()) profiles_.erase(profiles_.begin() + index);
   }
   STDMETHODIMP_(void) RemoveProfile(SENSORPROFILEID* id) override {
     if (!id) return;
+    StandinLog("RemoveProfile %s/%u", GuidText(id->Type).c_str(), id->Index);
     StandinLocked lock(lock_);
     for (size_t i = 0; i < profiles_.size(); ++i) {
       SENSORPROFILEID other{};
