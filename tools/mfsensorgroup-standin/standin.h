@@ -16,6 +16,7 @@
 #include <atomic>
 #include <string>
 
+#include "cam/cam_com_win.h"
 #include "common/win_missing.h"
 
 #if defined(__GNUC__)
@@ -30,24 +31,30 @@ std::string GuidText(REFGUID guid);
 std::string Utf8(const wchar_t* text);  // "null" for a null pointer, else the text in quotes
 inline unsigned Hex(HRESULT hr) { return static_cast<unsigned>(hr); }
 
-class StandinLock {
+// A COM object of one interface, counted, deleted by its last Release.
+template <typename Interface>
+class Counted : public Interface {
  public:
-  void Enter() { AcquireSRWLockExclusive(&lock_); }
-  void Leave() { ReleaseSRWLockExclusive(&lock_); }
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (iid != IID_IUnknown && iid != __uuidof(Interface)) return E_NOINTERFACE;
+    AddRef();
+    *out = static_cast<Interface*>(this);
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+ protected:
+  virtual ~Counted() = default;
 
  private:
-  SRWLOCK lock_ = SRWLOCK_INIT;
-};
-
-class StandinLocked {
- public:
-  explicit StandinLocked(StandinLock& lock) : lock_(lock) { lock_.Enter(); }
-  ~StandinLocked() { lock_.Leave(); }
-  StandinLocked(const StandinLocked&) = delete;
-  StandinLocked& operator=(const StandinLocked&) = delete;
-
- private:
-  StandinLock& lock_;
+  std::atomic<ULONG> refs_{1};
 };
 
 HRESULT NewVirtualCamera(MFVirtualCameraLifetime lifetime, MFVirtualCameraAccess access, const wchar_t* name,

@@ -10,7 +10,6 @@
 // takes its output (appended).
 #include <new>
 
-#include "cam/cam_com_win.h"
 #include "standin.h"
 
 namespace {
@@ -64,7 +63,7 @@ class Camera final : public ForwardAttributes<IMFVirtualCamera> {
   STDMETHODIMP Start(IMFAsyncCallback* callback) override {
     HRESULT hr;
     {
-      StandinLocked lock(lock_);
+      Locked lock(lock_);
       if (removed_) hr = MF_E_SHUTDOWN;
       else if (callback) hr = E_NOTIMPL;  // no completion is ever reported here
       else hr = frameServer_ ? S_OK : StartFrameServer();
@@ -100,7 +99,7 @@ class Camera final : public ForwardAttributes<IMFVirtualCamera> {
   HRESULT End(const char* method, bool remove) {
     HRESULT hr = S_OK;
     {
-      StandinLocked lock(lock_);
+      Locked lock(lock_);
       if (removed_) {
         hr = MF_E_SHUTDOWN;
       } else {
@@ -156,7 +155,7 @@ class Camera final : public ForwardAttributes<IMFVirtualCamera> {
   }
 
   void EndFrameServer(const char* why) {
-    StandinLocked lock(lock_);
+    Locked lock(lock_);
     EndFrameServerLocked(why);
   }
 
@@ -177,7 +176,7 @@ class Camera final : public ForwardAttributes<IMFVirtualCamera> {
 
   std::atomic<ULONG> refs_{1};
   std::wstring sourceId_;
-  StandinLock lock_;
+  SlimLock lock_;
   bool removed_ = false;
   HANDLE frameServer_ = nullptr;
   HANDLE stopEvent_ = nullptr;

@@ -11,7 +11,7 @@ HMODULE g_standin = nullptr;
 
 namespace {
 
-StandinLock g_logLock;
+SlimLock g_logLock;
 
 }  // namespace
 
@@ -45,7 +45,7 @@ void StandinLog(const char* format, ...) {
   if (body < 0) return;
   size_t size = std::min(sizeof line - 2, static_cast<size_t>(head + body));
   line[size++] = '\n';
-  StandinLocked lock(g_logLock);
+  Locked lock(g_logLock);
   // Appends from several processes: each line is one write at the end.
   HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

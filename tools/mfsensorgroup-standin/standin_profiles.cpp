@@ -30,24 +30,9 @@ bool RateAllowed(const std::wstring& filter, UINT32 numerator, UINT32 denominato
   return true;
 }
 
-class Profile final : public IMFSensorProfile {
+class Profile final : public Counted<IMFSensorProfile> {
  public:
   Profile(REFGUID type, UINT32 index) : id_{type, index, 0} {}
-
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (iid != IID_IUnknown && iid != __uuidof(IMFSensorProfile)) return E_NOINTERFACE;
-    AddRef();
-    *out = static_cast<IMFSensorProfile*>(this);
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   STDMETHODIMP GetProfileId(SENSORPROFILEID* id) override {
     if (!id) return E_POINTER;
@@ -57,7 +42,7 @@ class Profile final : public IMFSensorProfile {
   STDMETHODIMP AddProfileFilter(UINT32 streamId, LPCWSTR filterSet) override {
     HRESULT hr = filterSet && *filterSet ? S_OK : E_INVALIDARG;
     if (SUCCEEDED(hr)) {
-      StandinLocked lock(lock_);
+      Locked lock(lock_);
       filters_.emplace_back(streamId, filterSet);
     }
     StandinLog("AddProfileFilter %s/%u stream=%u filter=%s -> 0x%08x", GuidText(id_.Type).c_str(), id_.Index, streamId,
@@ -72,7 +57,7 @@ class Profile final : public IMFSensorProfile {
     (void)MFGetAttributeRatio(type, MF_MT_FRAME_RATE, &numerator, &denominator);
     bool any = false, all = true;
     {
-      StandinLocked lock(lock_);
+      Locked lock(lock_);
       for (const auto& [stream, filter] : filters_) {
         if (stream != streamId) continue;
         any = true;
@@ -92,34 +77,18 @@ class Profile final : public IMFSensorProfile {
   }
 
  private:
-  ~Profile() = default;
-  std::atomic<ULONG> refs_{1};
+  ~Profile() override = default;
   SENSORPROFILEID id_;
-  StandinLock lock_;
+  SlimLock lock_;
   std::vector<std::pair<UINT32, std::wstring>> filters_;
 };
 
 bool SameId(const SENSORPROFILEID& a, const SENSORPROFILEID& b) { return a.Type == b.Type && a.Index == b.Index; }
 
-class Collection final : public IMFSensorProfileCollection {
+class Collection final : public Counted<IMFSensorProfileCollection> {
  public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (iid != IID_IUnknown && iid != __uuidof(IMFSensorProfileCollection)) return E_NOINTERFACE;
-    AddRef();
-    *out = static_cast<IMFSensorProfileCollection*>(this);
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-
   STDMETHODIMP_(DWORD) GetProfileCount() override {
-    StandinLocked lock(lock_);
+    Locked lock(lock_);
     return static_cast<DWORD>(profiles_.size());
   }
   STDMETHODIMP GetProfile(DWORD index, IMFSensorProfile** profile) override {
@@ -127,7 +96,7 @@ class Collection final : public IMFSensorProfileCollection {
     *profile = nullptr;
     HRESULT hr = E_INVALIDARG;
     {
-      StandinLocked lock(lock_);
+      Locked lock(lock_);
       if (index < profiles_.size()) {
         *profile = ComPtr<IMFSensorProfile>(profiles_[index]).Detach();
         hr = S_OK;
@@ -142,7 +111,7 @@ class Collection final : public IMFSensorProfileCollection {
     if (!profile) {
       hr = E_POINTER;
     } else if (SUCCEEDED(hr = profile->GetProfileId(&id))) {
-      StandinLocked lock(lock_);
+      Locked lock(lock_);
       for (const auto& p : profiles_) {
         SENSORPROFILEID other{};
         if (SUCCEEDED(p->GetProfileId(&other)) && SameId(id, other)) hr = E_INVALIDARG;
@@ -157,7 +126,7 @@ class Collection final : public IMFSensorProfileCollection {
     *profile = nullptr;
     HRESULT hr = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
     {
-      StandinLocked lock(lock_);
+      Locked lock(lock_);
       for (const auto& p : profiles_) {
         SENSORPROFILEID other{};
         if (SUCCEEDED(p->GetProfileId(&other)) && SameId(*id, other)) {
@@ -172,13 +141,13 @@ class Collection final : public IMFSensorProfileCollection {
   }
   STDMETHODIMP_(void) RemoveProfileByIndex(DWORD index) override {
     StandinLog("RemoveProfileByIndex %lu", index);
-    StandinLocked lock(lock_);
+    Locked lock(lock_);
     if (index < profiles_.size()) profiles_.erase(profiles_.begin() + index);
   }
   STDMETHODIMP_(void) RemoveProfile(SENSORPROFILEID* id) override {
     if (!id) return;
     StandinLog("RemoveProfile %s/%u", GuidText(id->Type).c_str(), id->Index);
-    StandinLocked lock(lock_);
+    Locked lock(lock_);
     for (size_t i = 0; i < profiles_.size(); ++i) {
       SENSORPROFILEID other{};
       if (SUCCEEDED(profiles_[i]->GetProfileId(&other)) && SameId(*id, other)) {
@@ -189,9 +158,8 @@ class Collection final : public IMFSensorProfileCollection {
   }
 
  private:
-  ~Collection() = default;
-  std::atomic<ULONG> refs_{1};
-  StandinLock lock_;
+  ~Collection() override = default;
+  SlimLock lock_;
   std::vector<ComPtr<IMFSensorProfile>> profiles_;
 };
 
