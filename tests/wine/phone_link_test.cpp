@@ -2,7 +2,12 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
+#include <chrono>
+#include <future>
 #include <memory>
+#include <optional>
+#include <thread>
 
 #include "app/core/log.h"
 #include "app/core/platform.h"
@@ -365,3 +370,131 @@ TEST(PhoneLinkHandOver, APhoneThatComesBackAtOnceAlwaysGetsVideo) {
 }
 
 }  // namespace handover
+
+namespace stalled {
+
+using approval::Fixture;
+
+// A linked phone that reads its WELCOME and then never reads again, with a
+// small receive buffer, while it goes on sending, as an app suspended by
+// the phone's system (or a hostile peer) might. Flooding, it sends large
+// Pings: the program's Pongs then fill the socket's buffers within seconds,
+// however large the system makes them.
+struct DeafPhone {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  std::mutex lock;
+  std::atomic<bool> stop{false};
+  std::thread pinger;
+  std::string welcome;
+  DeafPhone(int port, const std::string& token, bool flood) {
+    int small = 2048;
+    setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&small), sizeof small);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+    a.sin_port = htons(static_cast<u_short>(port));
+    if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return;
+    DWORD timeout = 5000, sendLimit = 1000;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+    // Its own Pings give up too when the program stops reading them.
+    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendLimit), sizeof sendLimit);
+    SendFrame(lock, s, FrameType::Hello, "{\"v\":1,\"device\":\"Sordo\",\"token\":\"" + token + "\"}");
+    uint8_t type = 0;
+    std::vector<uint8_t> payload;
+    if (ReadFrame(s, &type, &payload) && type == static_cast<uint8_t>(FrameType::Welcome)) {
+      welcome.assign(payload.begin(), payload.end());
+    }
+    pinger = std::thread([this, flood] {
+      // A Pong echoes its Ping: large Pings make large Pongs.
+      std::vector<uint8_t> stamp(flood ? 32768 : 8);
+      while (!stop && SendFrame(lock, s, FrameType::Ping, stamp.data(), stamp.size())) Sleep(flood ? 1 : 100);
+    });
+  }
+  ~DeafPhone() {
+    stop = true;
+    shutdown(s, SD_BOTH);  // a Ping stuck in send gives up
+    if (pinger.joinable()) pinger.join();
+    closesocket(s);
+  }
+};
+
+// Pause, focus and blur, asked `count` times, one a millisecond, on a thread
+// of their own; the slowest request in µs, or nothing when they did not all
+// return within 15 s (the thread is then left behind, not waited for).
+std::optional<int64_t> AskOverAndOver(PhoneLink* link, int count) {
+  auto result = std::make_shared<std::promise<int64_t>>();
+  auto slowest = result->get_future();
+  std::thread([result, link, count] {
+    int64_t worst = 0;
+    for (int i = 0; i < count; ++i) {
+      int64_t t0 = MicrosecondsNow();
+      if (i % 3 == 0) link->RequestPause(i % 2 == 0);
+      else if (i % 3 == 1) link->RequestFocus(1, static_cast<float>(i % 100) / 100.0f);
+      else link->RequestBlur(static_cast<float>(i % 100) / 100.0f, false);
+      worst = std::max(worst, MicrosecondsNow() - t0);
+      Sleep(1);
+    }
+    result->set_value(worst);
+  }).detach();
+  if (slowest.wait_for(std::chrono::seconds(15)) != std::future_status::ready) return std::nullopt;
+  return slowest.get();
+}
+
+bool Connected(PhoneLink* link, bool expected, int ms) {
+  for (int i = 0; i < ms / 20 && link->Snapshot().connected != expected; ++i) Sleep(20);
+  return link->Snapshot().connected == expected;
+}
+
+// No request may wait for the phone, the phone is cut off within the send
+// limit once its buffers are full, and the next phone gets in.
+TEST(PhoneLinkStalledPhone, RequestsNeverWaitAndAPhoneThatStopsReadingIsCutOff) {
+  Fixture f(47802);
+  std::string token = f.settings->AddLinkedPhone("Sordo");
+  DeafPhone deaf(f.link->Port(), token, true);
+  ASSERT_NE(deaf.welcome, "") << "welcomed";
+  ASSERT_TRUE(Connected(f.link, true, 2000));
+  int64_t since = MicrosecondsNow();
+  std::optional<int64_t> slowest = AskOverAndOver(f.link, 6000);
+  ASSERT_TRUE(slowest) << "a request waited for the phone";
+  EXPECT_LT(*slowest, 100000) << "µs of the slowest request";
+  EXPECT_TRUE(Connected(f.link, false, 5000)) << "cut off";
+  EXPECT_LT(MicrosecondsNow() - since, 12000000);
+
+  approval::Phone next(f.link->Port(), "Otro", ",\"token\":\"" + f.settings->AddLinkedPhone("Otro") + "\"");
+  uint8_t type = 0;
+  EXPECT_NE(next.Next(&type).find("\"token\":\""), std::string::npos);
+  EXPECT_EQ(type, static_cast<uint8_t>(FrameType::Welcome)) << "the program goes on";
+  f.link->Stop();
+  std::string text = f.Log("Se desconectó Otro");
+  EXPECT_NE(text.find("El celu no lee lo que le mando: se corta"), std::string::npos) << text;
+  EXPECT_NE(text.find("Se desconectó Sordo"), std::string::npos) << text;
+}
+
+// The same requests to a phone that reads them: it keeps its session.
+TEST(PhoneLinkStalledPhone, APhoneThatReadsIsNeverCutOff) {
+  Fixture f(47804);
+  std::string token = f.settings->AddLinkedPhone("Oye");
+  DeafPhone phone(f.link->Port(), token, false);
+  ASSERT_NE(phone.welcome, "");
+  std::atomic<bool> reading{true};
+  std::atomic<int> commands{0};
+  std::thread reader([&] {
+    uint8_t type = 0;
+    std::vector<uint8_t> payload;
+    while (reading && ReadFrame(phone.s, &type, &payload)) {
+      if (type == static_cast<uint8_t>(FrameType::Command)) ++commands;
+    }
+  });
+  ASSERT_TRUE(Connected(f.link, true, 2000));
+  std::optional<int64_t> slowest = AskOverAndOver(f.link, 1500);
+  ASSERT_TRUE(slowest);
+  for (int i = 0; i < 100 && commands < 1500 + 500; ++i) Sleep(20);  // resume adds a key frame request
+  EXPECT_TRUE(f.link->Snapshot().connected);
+  EXPECT_GE(commands, 1500 + 250) << "every request (and a key frame after each resume), in full";
+  f.link->Stop();
+  reading = false;
+  reader.join();
+  EXPECT_EQ(f.Log("Se desconectó Oye").find("se corta"), std::string::npos);
+}
+
+}  // namespace stalled

@@ -8,12 +8,14 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "app_state.h"
 #include "pairing.h"
+#include "send_queue.h"
 #include "wire_format.h"
 
 class Settings;
@@ -66,10 +68,14 @@ class PhoneLink {
   void EndSession(SOCKET s, const std::string& device);
   bool ReadWaitingFrame(SOCKET s, uint8_t* type, std::vector<uint8_t>* payload, bool* stopped);
   void Stream(SOCKET s);
+  void StreamFrames(SOCKET s);
   Approval WaitForApproval(SOCKET s, const std::string& device);
   void Deny(SOCKET s, const char* reason, const std::string& device);
   void SendInitialRequests(SOCKET s);
   void SendQualityLocked(int resolution, int rate);
+  void QueueCommandLocked(const std::string& text);
+  // The session's sender thread: writes what the queue hands it.
+  void SendQueued(const std::shared_ptr<SendQueue>& queue, SOCKET s);
   bool Send(SOCKET s, FrameType type, const std::string& text);
   void Notify();
   void ThreadStarted();
@@ -99,6 +105,7 @@ class PhoneLink {
   std::vector<int32_t> approvedIds_;
   int32_t nextRequestId_ = 0;
   SOCKET activeSocket_ = INVALID_SOCKET;
+  std::shared_ptr<SendQueue> outbox_;  // the active session's requests
   // The active session has stopped streaming and is tearing the video
   // down; it frees the slot (and signals slotFreed_) once it is done.
   bool activeEnding_ = false;

@@ -29,6 +29,10 @@ constexpr auto kEndingSessionWait = std::chrono::seconds(3);
 // While the user decides, a phone's frames must each arrive whole this fast.
 constexpr int64_t kWaitingFrameUs = 2000000;
 
+// A phone has this long to take each frame we send it: one that stops
+// reading ends its session rather than holding a thread for good.
+constexpr DWORD kSendLimitMs = 2000;
+
 void SetReceiveTimeout(SOCKET s, DWORD ms) {
   setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
 }
@@ -176,6 +180,7 @@ void PhoneLink::RunSession(SOCKET s, const std::string& peer, uint64_t ticket) {
   int receiveBuffer = 0x400000;
   setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer), sizeof receiveBuffer);
   SetReceiveTimeout(s, 10000);
+  setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&kSendLimitMs), sizeof kSendLimitMs);
 
   uint8_t type = 0;
   std::vector<uint8_t> payload;
@@ -246,6 +251,7 @@ void PhoneLink::RunSession(SOCKET s, const std::string& peer, uint64_t ticket) {
                         [this] { return activeSocket_ == INVALID_SOCKET || !activeEnding_ || !running_; });
     if (activeSocket_ == INVALID_SOCKET) {
       activeSocket_ = s;
+      outbox_ = std::make_shared<SendQueue>();
       ResetForActivation(&live_, hello.device, hello.model);
       pausedByPc_ = false;
     }
@@ -264,6 +270,7 @@ void PhoneLink::RunSession(SOCKET s, const std::string& peer, uint64_t ticket) {
     {
       std::lock_guard lock(stateLock_);
       activeSocket_ = INVALID_SOCKET;
+      outbox_.reset();
       activeEnding_ = false;
       live_.connected = false;
     }
@@ -287,6 +294,7 @@ void PhoneLink::EndSession(SOCKET s, const std::string& device) {
     std::lock_guard lock(stateLock_);
     activeEnding_ = true;
     live_.connected = false;
+    outbox_.reset();
   }
   // The slot stays taken until the decoder is gone, so the next session
   // never finds this one still using the pipeline.
@@ -305,7 +313,7 @@ void PhoneLink::EndSession(SOCKET s, const std::string& device) {
   CoUninitialize();
 }
 
-void PhoneLink::Stream(SOCKET s) {
+void PhoneLink::StreamFrames(SOCKET s) {
   SetReceiveTimeout(s, 6000);
   video_->Latency().Reset();
   video_->ClearClock();
@@ -323,7 +331,10 @@ void PhoneLink::Stream(SOCKET s) {
     if (now - lastPing >= 1000000) {
       uint8_t stamp[8];
       WriteBe64(stamp, static_cast<uint64_t>(now));
-      if (!SendFrame(sendLock_, s, FrameType::Ping, stamp, sizeof stamp)) break;
+      if (!SendFrame(sendLock_, s, FrameType::Ping, stamp, sizeof stamp)) {
+        if (WSAGetLastError() == WSAETIMEDOUT) LogLine("El celu no lee lo que le mando: se corta");
+        break;
+      }
       lastPing = now;
     }
     if (now - lastReceived > 5000000) {
@@ -385,8 +396,8 @@ void PhoneLink::Stream(SOCKET s) {
           if (notDecoding) {
             notDecoding = false;
             video_->ClearKeyframeSeen();
-            Send(s, FrameType::Command, KeyframeCommand());
             LogLine("Alguien mira la imagen: pido cuadro clave");
+            if (!Send(s, FrameType::Command, KeyframeCommand())) return;
           }
           int64_t stamp = static_cast<int64_t>(video.timestampUs);
           video_->Latency().Record(kStageArrival, video_->LatencyMs(stamp));
@@ -407,7 +418,10 @@ void PhoneLink::Stream(SOCKET s) {
           break;
         }
         case FrameType::Ping: {
-          SendFrame(sendLock_, s, FrameType::Pong, payload.data(), payload.size());
+          if (!SendFrame(sendLock_, s, FrameType::Pong, payload.data(), payload.size())) {
+            if (WSAGetLastError() == WSAETIMEDOUT) LogLine("El celu no lee lo que le mando: se corta");
+            return;
+          }
           if (payload.size() >= 8) {
             video_->SetClockOffset(clock.OnPing(MicrosecondsNow(), static_cast<int64_t>(ReadBe64(payload.data()))));
           }
@@ -565,72 +579,4 @@ void PhoneLink::Approve(int32_t requestId) {
     approvedIds_.push_back(requestId);
   }
   approvals_.notify_all();
-}
-
-void PhoneLink::SendQualityLocked(int resolution, int rate) {
-  Send(activeSocket_, FrameType::Command, QualityCommand(resolution, rate));
-  live_.requestedResolution = resolution;
-  live_.requestedRate = rate;
-  qualityRequestMs_ = GetTickCount64();
-  LogLine("Pido calidad %s@%d", kResolutionNames[resolution], kRates[rate]);
-}
-
-void PhoneLink::RequestQuality(int resolution, int rate) {
-  bool valid = resolution >= 0 && resolution <= 2 && rate >= 0 && rate <= 1;
-  {
-    std::lock_guard lock(stateLock_);
-    if (activeSocket_ == INVALID_SOCKET) return;
-    if (valid) SendQualityLocked(resolution, rate);
-  }
-  if (valid) settings_->SetQuality(QualityText(resolution, rate));
-}
-
-void PhoneLink::RequestPause(bool paused) {
-  std::lock_guard lock(stateLock_);
-  if (activeSocket_ == INVALID_SOCKET) return;
-  pausedByPc_ = paused;
-  if (paused) {
-    Send(activeSocket_, FrameType::Command, PauseCommand());
-  } else {
-    Send(activeSocket_, FrameType::Command, ResumeCommand());
-    Send(activeSocket_, FrameType::Command, KeyframeCommand());
-  }
-}
-
-void PhoneLink::RequestFocus(int mode, float value) {
-  if (mode < 0 || mode > 2) return;
-  value = std::clamp(value, 0.0f, 1.0f);
-  std::lock_guard lock(stateLock_);
-  if (activeSocket_ == INVALID_SOCKET) return;
-  Send(activeSocket_, FrameType::Command, FocusCommand(mode, value));
-  live_.focusMode = mode;
-  live_.focusValue = value;
-  focusCommandMs_ = GetTickCount64();
-}
-
-void PhoneLink::RequestBlur(float value, bool save) {
-  value = std::clamp(value, 0.0f, 1.0f);
-  {
-    std::lock_guard lock(stateLock_);
-    if (activeSocket_ == INVALID_SOCKET) return;
-    Send(activeSocket_, FrameType::Command, BlurCommand(value));
-    live_.blurValue = value;
-    blurCommandMs_ = GetTickCount64();
-  }
-  if (save) settings_->SetBlur(static_cast<float>(static_cast<int>(value * 100 + 0.5f)) / 100.0f);
-}
-
-void PhoneLink::SendInitialRequests(SOCKET s) {
-  int resolution = -1, rate = -1;
-  if (ParseSavedQuality(settings_->Quality(), &resolution, &rate)) {
-    std::lock_guard lock(stateLock_);
-    if (activeSocket_ == s) SendQualityLocked(resolution, rate);
-  }
-  float blur = settings_->Blur();
-  if (blur >= 0) {
-    Send(s, FrameType::Command, SavedBlurCommand(blur));
-    std::lock_guard lock(stateLock_);
-    live_.blurValue = blur;
-    blurCommandMs_ = GetTickCount64();
-  }
 }

@@ -5,7 +5,10 @@
 #include "../core/platform.h"
 
 bool SendFrame(std::mutex& sendLock, SOCKET s, FrameType type, const void* payload, size_t length) {
-  std::vector<uint8_t> frame = EncodeFrame(static_cast<uint8_t>(type), payload, length);
+  return SendEncoded(sendLock, s, EncodeFrame(static_cast<uint8_t>(type), payload, length));
+}
+
+bool SendEncoded(std::mutex& sendLock, SOCKET s, const std::vector<uint8_t>& frame) {
   std::lock_guard lock(sendLock);
   size_t done = 0;
   while (done < frame.size()) {

@@ -14,6 +14,9 @@
 // different threads never interleave.
 bool SendFrame(std::mutex& sendLock, SOCKET s, FrameType type, const void* payload, size_t length);
 bool SendFrame(std::mutex& sendLock, SOCKET s, FrameType type, std::string_view text);
+// A frame encoded already, sent the same way. With the socket's send limit
+// (SO_SNDTIMEO) a peer that does not read makes it fail with WSAETIMEDOUT.
+bool SendEncoded(std::mutex& sendLock, SOCKET s, const std::vector<uint8_t>& frame);
 bool ReadExact(SOCKET s, void* buffer, size_t n);
 bool ReadFrame(SOCKET s, uint8_t* type, std::vector<uint8_t>* payload, uint32_t maxLength = kMaxFrameLength);
 // Reads one frame that must arrive whole within timeoutUs of the call,
