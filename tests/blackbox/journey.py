@@ -56,6 +56,7 @@ class Phone:
     """The phone stand-in in the background; what it received is read while it runs."""
 
     def __init__(self, port, out_dir, *args):
+        self.started = time.monotonic()
         self.out_path = os.path.join(out_dir, f"phone-{time.monotonic_ns()}.jsonl")
         self.err_path = self.out_path + ".err"
         with open(self.out_path, "w") as out, open(self.err_path, "w") as err:

@@ -5,12 +5,13 @@ import json
 import os
 import re
 import subprocess
+import time
 
 import pytest
 
 import orvane
 import screen
-from journey import GREEN, PANEL_SIZE, PENDING_ROW, Journey, Phone, main_window
+from journey import CLOSE, GREEN, MANUAL_FOCUS, PANEL_SIZE, PAUSE, PENDING_ROW, Journey, Phone, main_window
 from pcdouble import clips
 
 
@@ -111,6 +112,54 @@ def test_conectar_lets_a_waiting_phone_in_and_the_tray_menu_opens_the_window(cle
         screen.click(menu.left + 30, menu.top + 10)
         assert screen.wait_for(main_window, 5), "Abrir Orvane did not show the window"
         phone.stop()
+    finally:
+        proc.kill()
+
+
+def hover_answered(main, within):
+    """The close button's plate shows when hovered and goes when left, each within `within` s."""
+    def plate():
+        return screen.grab().region(*main.at(333, 5), *main.at(373, 37))
+    before = plate()
+    screen.move(*main.at(*CLOSE))
+    shown = screen.wait_for(lambda: plate() != before, within, step=0.05)
+    screen.move(*main.at(190, 470))
+    gone = screen.wait_for(lambda: plate() == before, within, step=0.05)
+    return bool(shown and gone)
+
+
+def test_a_phone_that_stops_reading_never_freezes_the_window(clean_settings, tmp_path, clip_dir):
+    proc, j, port = start_with_window(tmp_path, "--codigo", "123456")
+    try:
+        main = screen.wait_for(main_window, 20)
+        assert main
+        clip = os.path.join(clip_dir, "clip-720p30.h264")
+        token = str(tmp_path / "token")
+        deaf = Phone(port, str(tmp_path), "--code", "123456", "--token-file", token, "--clip", clip,
+                     "--seconds", "40", "--deaf-after", "3")
+        assert screen.wait_for(deaf.welcomed, 20)
+        # Deaf from 3 s on, flooding the program with large Pings: its Pongs back up within a second.
+        assert j.wait_line(r"estado .* conectado=1 .*", timeout=10)
+        time.sleep(max(0.0, 4.5 - (time.monotonic() - deaf.started)))
+        deaf_at = time.monotonic()
+        # Pause and resume, manual focus: requests to a phone that does not read, while its
+        # connection backs up and after. The window answers all along.
+        answered = []
+        for i in range(10):
+            screen.click(*main.at(*(MANUAL_FOCUS if i % 3 == 2 else PAUSE)))
+            answered.append(hover_answered(main, 0.5))
+        assert all(answered), f"the window stopped answering: {answered}"
+        # The phone is cut off within the send limit.
+        cut = j.wait_line(r"El celu no lee lo que le mando: se corta", timeout=10)
+        assert cut, j.log()[-8:]
+        assert j.wait_line(r"Se desconectó .*", timeout=5)
+        assert time.monotonic() - deaf_at < 15
+        # The program goes on: the phone gets in again (the code changed when its session ended).
+        nxt = Phone(port, str(tmp_path), "--token-file", token, "--clip", clip, "--seconds", "10")
+        assert screen.wait_for(nxt.welcomed, 20), "a new phone after the cut"
+        assert hover_answered(main, 0.5)
+        nxt.stop()
+        deaf.stop()
     finally:
         proc.kill()
 

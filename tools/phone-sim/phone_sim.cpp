@@ -61,6 +61,7 @@ struct Options {
   bool paused = false;
   double seconds = 0;      // 0: until the PC ends the connection
   double silentAfter = -1; // stop sending anything after this many seconds
+  double deafAfter = -1;   // stop reading after this many seconds, and flood the PC with large Pings
   bool sendConfig = true;
   bool sendStatus = true;
   double configAfter = -1;  // a CONFIG of its own after this many seconds
@@ -75,7 +76,7 @@ void Usage() {
                "          [--width W] [--height H] [--fps N] [--caps '720p=30,60;1080p=30;4K=30']\n"
                "          [--focus-modes face,auto,manual] [--no-blur-support] [--focus-mode M]\n"
                "          [--focus-value V] [--faces N] [--blur V] [--battery V] [--camera N] [--paused]\n"
-               "          [--seconds S] [--silent-after S] [--no-config] [--no-status]\n"
+               "          [--seconds S] [--silent-after S] [--deaf-after S] [--no-config] [--no-status]\n"
                "          [--config-after S WxH@F]\n");
 }
 
@@ -91,7 +92,7 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       {"--faces", &o->faces}};
   std::map<std::string, double*> reals = {{"--focus-value", &o->focusValue}, {"--blur", &o->blur},
                                           {"--battery", &o->battery},    {"--seconds", &o->seconds},
-                                          {"--silent-after", &o->silentAfter}};
+                                          {"--silent-after", &o->silentAfter}, {"--deaf-after", &o->deafAfter}};
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     bool hasValue = i + 1 < argc;
@@ -210,10 +211,16 @@ class Phone {
       std::fprintf(stderr, "phone-sim: cannot connect to %s:%d\n", o_.host.c_str(), o_.port);
       return 2;
     }
+    if (o_.deafAfter >= 0) {
+      // Little room on this side, so the PC's sends back up at once.
+      int small = 4096;
+      setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&small), sizeof small);
+    }
     start_ = NowUs();
     if (!SendText(FrameType::Hello, HelloText())) return 5;
     std::thread reader(&Phone::ReadLoop, this);
     int code = Stream();
+    ending_ = true;
     // shutdown wakes a blocked recv on Linux, closing it does on Windows.
     NetShutdown(socket_);
     NetClose(socket_);
@@ -254,6 +261,7 @@ class Phone {
 
   double ElapsedSeconds() const { return static_cast<double>(NowUs() - start_) / 1e6; }
   bool Silent() const { return o_.silentAfter >= 0 && ElapsedSeconds() > o_.silentAfter; }
+  bool Deaf() const { return o_.deafAfter >= 0 && ElapsedSeconds() > o_.deafAfter; }
 
   bool Send(FrameType type, const void* data, size_t size) {
     if (Silent()) return true;
@@ -290,6 +298,12 @@ class Phone {
         case FrameType::Ping: Send(FrameType::Pong, payload.data(), payload.size()); break;
         case FrameType::Command: OnCommand(text); break;
         default: break;
+      }
+      if (Deaf()) {
+        // Reads no more, and keeps the connection open, as an app the
+        // phone's system suspended (or a hostile peer) would.
+        while (!ending_) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return;
       }
     }
     std::lock_guard lock(stateLock_);
@@ -434,6 +448,12 @@ class Phone {
       }
       for (auto& [type, text] : outbox) SendText(type, text);
       SendPingIfDue(&lastPing);
+      // Deaf, it sends large Pings: the PC's Pongs echo them into a
+      // connection nobody reads, and fill it within seconds.
+      if (Deaf()) {
+        std::vector<uint8_t> big(32768);
+        Send(FrameType::Ping, big.data(), big.size());
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   }
@@ -447,6 +467,7 @@ class Phone {
     *lastPing = now;
   }
 
+  std::atomic<bool> ending_{false};
   bool OutOfTime() const { return o_.seconds > 0 && ElapsedSeconds() > o_.seconds; }
 
   Options o_;
