@@ -11,7 +11,8 @@ import pytest
 
 import orvane
 import screen
-from journey import CLOSE, GREEN, MANUAL_FOCUS, PANEL_SIZE, PAUSE, PENDING_ROW, Journey, Phone, main_window
+from journey import CLOSE, GREEN, MANUAL_FOCUS, MIC_SWITCH, MORE, PANEL_SIZE, PAUSE, PENDING_ROW, Journey, Phone, \
+    main_window
 from pcdouble import clips
 
 
@@ -162,6 +163,62 @@ def test_a_phone_that_stops_reading_never_freezes_the_window(clean_settings, tmp
         deaf.stop()
     finally:
         proc.kill()
+
+
+def more_menu_open(main):
+    """The more menu shows its microphone switch (on, green)."""
+    return screen.colour_near(main.at(*MIC_SWITCH), 0xC8F04A, 3, 12) > 20
+
+
+def test_the_menus_close_when_the_phone_goes(clean_settings, tmp_path, clip_dir):
+    proc, j, port = start_with_window(tmp_path, "--codigo", "123456")
+    try:
+        main = screen.wait_for(main_window, 20)
+        assert main
+        clip, token = os.path.join(clip_dir, "clip-720p30.h264"), str(tmp_path / "token")
+        first = Phone(port, str(tmp_path), "--code", "123456", "--token-file", token, "--clip", clip, "--seconds", "6")
+        assert screen.wait_for(first.welcomed, 20)
+        assert j.wait_line(r"estado .* conectado=1 .*", timeout=10)
+        screen.click(*main.at(*MORE))
+        assert screen.wait_for(lambda: more_menu_open(main), 5)
+        assert j.wait_line(r"Se desconectó .*", timeout=20)
+        back = Phone(port, str(tmp_path), "--token-file", token, "--clip", clip, "--seconds", "10")
+        assert screen.wait_for(back.welcomed, 20)
+        time.sleep(1.5)  # connected again, and drawn
+        assert not more_menu_open(main), "the menu came back open with the next phone"
+        back.stop()
+    finally:
+        proc.kill()
+
+
+def preview_colours(main):
+    """Distinct colours in the main window's preview area: a picture has many, the waiting text few."""
+    shot = screen.grab()
+    left, top = main.at(17, 57)
+    right, bottom = main.at(363, 253)
+    return len({shot.pixel(x, y) for y in range(top, bottom, 3) for x in range(left, right, 3)})
+
+
+def test_a_window_shown_by_a_second_copy_shows_the_picture(clean_settings, tmp_path, clip_dir):
+    log = orvane.Log(str(tmp_path / "orvane.log"))
+    # Normal mode: the hand-over to the running copy is not made in test mode.
+    first = orvane.start("--oculta", "--codigo", "123456", "--registro", orvane.windows_path(log.log_path),
+                         "--salir-tras", "40")
+    try:
+        port = log.wait_listening(timeout=60)
+        phone = Phone(port, str(tmp_path), "--code", "123456", "--clip", os.path.join(clip_dir, "clip-720p30.h264"),
+                      "--seconds", "30")
+        assert screen.wait_for(phone.welcomed, 20)
+        assert log.wait_line(r"estado .* conectado=1 .*", timeout=10)
+        assert main_window() is None
+        code, _ = orvane.run()
+        assert code == 0
+        main = screen.wait_for(main_window, 10)
+        assert main, "the second copy did not show the running one's window"
+        assert screen.wait_for(lambda: preview_colours(main) > 200, 3), "no picture in the window it showed"
+        phone.stop()
+    finally:
+        first.kill()
 
 
 def png_pixels(path):

@@ -8,6 +8,7 @@
 #include <wrl/client.h>
 
 #include <cstdint>
+#include "window_messages.h"
 
 struct App {
   HINSTANCE instance = nullptr;
@@ -25,7 +26,4 @@ struct App {
 
 extern App g_app;
 
-inline constexpr UINT kMsgStateChanged = WM_APP + 1;
-inline constexpr UINT kMsgNewFrame = WM_APP + 2;
-inline constexpr UINT kMsgTray = WM_APP + 3;
 inline constexpr int kIconResource = 101;

@@ -197,6 +197,11 @@ bool HandleCommon(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESU
     case WM_LBUTTONUP:
       OnButtonUp(self, lParam);
       return true;
+    case WM_WINDOWPOSCHANGED:
+      // Shown or hidden by whoever (a second copy of the program shows the
+      // main window from outside): the preview follows.
+      if (reinterpret_cast<const WINDOWPOS*>(lParam)->flags & (SWP_SHOWWINDOW | SWP_HIDEWINDOW)) UpdatePreviewSize();
+      return false;
     case WM_CAPTURECHANGED:
       if (!self.dragging || reinterpret_cast<HWND>(lParam) == window) return false;
       EndSliderDrag(self);
@@ -222,6 +227,8 @@ void RefreshState() {
   // tick, the action that disconnected it) ends the session here.
   if (wasConnected && !g_ui.state.connected) {
     ReleasePreviewBitmap();
+    // The menus belong to that phone: the next one starts with them closed.
+    for (AppWindow* w : {&g_main, &g_panel}) w->qualityMenuOpen = w->moreMenuOpen = false;
     // A session that ended keeps its totals: they are written now, before
     // the next phone's session resets them.
     g_video.Latency().Report("al cortar");

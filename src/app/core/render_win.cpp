@@ -217,10 +217,15 @@ void ShowMainWindow() {
 }
 
 void HideWindow(AppWindow& w) {
+  if (w.dragging) {
+    // A drag cut short by the window going ends as a release would: the
+    // slider's last value is sent (the blur's saved), and the mouse let go.
+    EndSliderDrag(w);
+    if (GetCapture() == w.window) ReleaseCapture();
+  }
   ShowWindow(w.window, SW_HIDE);
   w.qualityMenuOpen = false;
   w.moreMenuOpen = false;
-  w.dragging = 0;
   DropSwapChain(w);
   AppWindow& other = w.isPanel ? g_main : g_panel;
   if (!other.window || !IsWindowVisible(other.window)) ReleasePreviewBitmap();

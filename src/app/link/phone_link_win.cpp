@@ -11,6 +11,7 @@
 #include "../core/log.h"
 #include "../core/platform.h"
 #include "../core/settings.h"
+#include "../core/window_messages.h"
 #include "../video/video_pipeline.h"
 #include "messages.h"
 #include "phone_link.h"
@@ -23,7 +24,6 @@ namespace {
 
 constexpr int kDefaultPort = 47800;
 constexpr int kLastPort = 47809;
-constexpr UINT kMsgStateChanged = WM_APP + 1;
 // How long a phone that comes back waits for its ended session's teardown.
 constexpr auto kEndingSessionWait = std::chrono::seconds(3);
 // While the user decides, a phone's frames must each arrive whole this fast.

@@ -3,13 +3,13 @@
 
 #include "../core/log.h"
 #include "video_pipeline.h"
+#include "../core/window_messages.h"
 
 using Microsoft::WRL::ComPtr;
 
 VideoPipeline g_video;
 
 namespace {
-constexpr UINT kMsgNewFrame = WM_APP + 2;
 constexpr size_t kMaxInputViews = 40;
 }  // namespace
 
