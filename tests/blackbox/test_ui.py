@@ -11,8 +11,8 @@ import pytest
 
 import orvane
 import screen
-from journey import CLOSE, GREEN, MANUAL_FOCUS, MIC_SWITCH, MORE, PANEL_SIZE, PAUSE, PENDING_ROW, Journey, Phone, \
-    main_window
+from journey import CLOSE, GREEN, MANUAL_FOCUS, MIC_SWITCH, MORE, PANEL_LAST, PANEL_SIZE, PAUSE, PENDING_ROW, \
+    Journey, Phone, main_window
 from pcdouble import clips
 
 
@@ -187,6 +187,52 @@ def test_the_menus_close_when_the_phone_goes(clean_settings, tmp_path, clip_dir)
         time.sleep(1.5)  # connected again, and drawn
         assert not more_menu_open(main), "the menu came back open with the next phone"
         back.stop()
+    finally:
+        proc.kill()
+
+
+def test_the_microphone_sends_nothing_escape_alone_does_nothing_and_the_panels_cortar_ends_the_session(
+        clean_settings, tmp_path, clip_dir):
+    proc, j, port = start_with_window(tmp_path, "--codigo", "123456")
+    try:
+        main = screen.wait_for(main_window, 20)
+        assert main
+        phone = Phone(port, str(tmp_path), "--code", "123456", "--clip", os.path.join(clip_dir, "clip-720p30.h264"),
+                      "--seconds", "40")
+        assert screen.wait_for(phone.welcomed, 20)
+        assert j.wait_line(r"estado .* conectado=1 .*", timeout=10)
+        time.sleep(1.0)
+        before = len(phone.commands())
+
+        # The microphone switch is the PC's own: the phone hears nothing of it.
+        screen.click(*main.at(*MORE))
+        assert screen.wait_for(lambda: more_menu_open(main), 5)
+        screen.click(*main.at(*MIC_SWITCH))
+        assert screen.wait_for(lambda: not more_menu_open(main), 3), "the switch turned off"
+        time.sleep(1.0)
+        assert phone.commands()[before:] == []
+        screen.key(main, "Escape")
+        assert screen.wait_for(lambda: screen.colour_near(main.at(*MIC_SWITCH), 0x9AA0AA, 3, 12) == 0, 3)
+
+        # Escape with nothing open: the window stays, the phone too.
+        screen.key(main, "Escape")
+        time.sleep(1.0)
+        assert main_window() and j.find(r"Se desconectó .*") is None and phone.commands()[before:] == []
+
+        # The panel's "Cortar" ends the session; the program goes on.
+        panel = None
+        for _ in range(2):
+            screen.click(*screen.tray_icon())
+            panel = screen.wait_for(lambda: screen.window_of_size("Orvane", *PANEL_SIZE), 3)
+            if panel:
+                break
+        assert panel, "the panel did not open from the tray"
+        screen.wait_for(lambda: screen.colour_near(panel.at(57, 254), 0xC8F04A, 3, 12) > 20, 5)
+        screen.click(*panel.at(*PANEL_LAST))
+        assert j.wait_line(r"Se desconectó .*", timeout=10), "Cortar did not end the session"
+        assert screen.wait_for(lambda: phone.proc.poll() is not None, 10)
+        time.sleep(1.0)
+        assert proc.poll() is None, "the program ended with the session"
     finally:
         proc.kill()
 
