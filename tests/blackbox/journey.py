@@ -136,15 +136,16 @@ class Journey:
         assert w, "the main window did not show: " + repr(screen.windows("Orvane"))
         self.seen["main"] = w
         self.seen["screen"] = screen.screen_size()
+        # The pointer, wherever an earlier program left it, stays off the window.
+        screen.move(self.seen["screen"][0] - 5, 5)
         # Wine maps the window a moment before its first picture arrives.
-        screen.wait_for(lambda: screen.read_qr(screen.grab(), w.rect), 15)
+        self.seen["qr"] = screen.wait_for(lambda: screen.read_qr(screen.grab(), w.rect), 15)
         shot = self.shot("inicio")
         # No frame: the window's own dark background reaches its very edges.
         right, bottom = w.left + w.width - 1, w.top + w.height - 1
         self.seen["edge_pixels"] = [shot.pixel(x, y) for x, y in
                                     ((w.left, w.top + 40), (w.left + w.width // 2, w.top), (right, w.top + 300),
                                      (w.left + w.width // 2, bottom))]
-        self.seen["qr"] = screen.read_qr(shot, w.rect)
 
     def hover(self):
         before = self.main_region(screen.grab(), 333, 5, 373, 37)

@@ -68,17 +68,12 @@ void DrawNoPhoneView(Painter& p, const UiSnapshot& s, HitList* hits) {
 // ignores a layer's geometric mask, so the rectangle at least holds there.
 class RoundedClip {
  public:
-  RoundedClip(ID2D1RenderTarget* target, const D2D1_RECT_F& area, float radius) : target_(target) {
-    Microsoft::WRL::ComPtr<ID2D1Factory> factory;
-    target->GetFactory(&factory);
-    Microsoft::WRL::ComPtr<ID2D1RoundedRectangleGeometry> clip;
-    Microsoft::WRL::ComPtr<ID2D1Layer> layer;
-    if (FAILED(factory->CreateRoundedRectangleGeometry(D2D1::RoundedRect(area, radius, radius), &clip)) ||
-        FAILED(target->CreateLayer(&layer))) {
-      return;
-    }
-    target->PushLayer(D2D1::LayerParameters(D2D1::InfiniteRect(), clip.Get()), layer.Get());
-    target->PushAxisAlignedClip(area, D2D1_ANTIALIAS_MODE_PER_PRIMITIVE);
+  RoundedClip(Painter& p, const D2D1_RECT_F& area, float radius) : target_(p.Target()) {
+    ID2D1Geometry* clip = p.RoundedGeometry(area, radius);
+    ID2D1Layer* layer = p.ClipLayer();
+    if (!clip || !layer) return;
+    target_->PushLayer(D2D1::LayerParameters(D2D1::InfiniteRect(), clip), layer);
+    target_->PushAxisAlignedClip(area, D2D1_ANTIALIAS_MODE_PER_PRIMITIVE);
     pushed_ = true;
   }
   ~RoundedClip() {
@@ -100,7 +95,7 @@ class RoundedClip {
 void DrawSampleScene(Painter& p, const D2D1_RECT_F& r, float k) {
   ID2D1RenderTarget* target = p.Target();
   p.Fill(r, 12 * k, 0x262B33);
-  RoundedClip clip(target, r, 12 * k);
+  RoundedClip clip(p, r, 12 * k);
   if (!clip.Pushed()) return;
   D2D1_MATRIX_3X2_F saved;
   target->GetTransform(&saved);
@@ -123,7 +118,7 @@ void DrawSampleScene(Painter& p, const D2D1_RECT_F& r, float k) {
 void DrawPreviewArea(Painter& p, const UiSnapshot& s, const D2D1_RECT_F& area, float radius, float sceneScale) {
   ID2D1RenderTarget* target = p.Target();
   if (s.preview) {
-    RoundedClip clip(target, area, radius);
+    RoundedClip clip(p, area, radius);
     if (clip.Pushed()) target->DrawBitmap(s.preview, area, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_LINEAR, nullptr);
   } else if (s.samplePicture) {
     DrawSampleScene(p, area, sceneScale);

@@ -142,8 +142,29 @@ bool HasFamily(IDWriteFontCollection* fonts, const wchar_t* name) {
 }  // namespace
 
 void Painter::UseTarget(ID2D1RenderTarget* target) {
-  if (target != target_) brushes_.clear();
+  if (target != target_) {
+    brushes_.clear();
+    clipLayer_.Reset();
+  }
   target_ = target;
+}
+
+ID2D1Geometry* Painter::RoundedGeometry(const D2D1_RECT_F& area, float radius) {
+  const D2D1_ROUNDED_RECT shape = D2D1::RoundedRect(area, radius, radius);
+  const bool same = clipGeometry_ && shape.rect.left == clipShape_.rect.left && shape.rect.top == clipShape_.rect.top &&
+                    shape.rect.right == clipShape_.rect.right && shape.rect.bottom == clipShape_.rect.bottom &&
+                    shape.radiusX == clipShape_.radiusX;
+  if (!same) {
+    clipGeometry_.Reset();
+    if (FAILED(d2d_->CreateRoundedRectangleGeometry(shape, &clipGeometry_))) return nullptr;
+    clipShape_ = shape;
+  }
+  return clipGeometry_.Get();
+}
+
+ID2D1Layer* Painter::ClipLayer() {
+  if (!clipLayer_ && target_ && FAILED(target_->CreateLayer(&clipLayer_))) return nullptr;
+  return clipLayer_.Get();
 }
 
 ID2D1SolidColorBrush* Painter::Brush(uint32_t rgb, float alpha) {

@@ -72,6 +72,10 @@ class Painter {
   void Fill(const D2D1_RECT_F& box, float radius, uint32_t rgb, float alpha = 1.0f);
   // The product's wordmark fitted into a box: open strokes and the accent dot.
   void Wordmark(float x, float y, float width, float height);
+  // The rounded rectangle the preview is clipped to, and a layer of this
+  // target to clip with: both kept while they fit, not made every frame.
+  ID2D1Geometry* RoundedGeometry(const D2D1_RECT_F& area, float radius);
+  ID2D1Layer* ClipLayer();
 
  private:
   Microsoft::WRL::ComPtr<IDWriteTextLayout> Layout(const std::wstring& text, float size, int weight, bool display,
@@ -83,6 +87,9 @@ class Painter {
   ID2D1RenderTarget* target_ = nullptr;
   std::map<uint64_t, Microsoft::WRL::ComPtr<ID2D1SolidColorBrush>> brushes_;
   std::map<uint64_t, Microsoft::WRL::ComPtr<IDWriteTextFormat>> formats_;
+  Microsoft::WRL::ComPtr<ID2D1RoundedRectangleGeometry> clipGeometry_;
+  D2D1_ROUNDED_RECT clipShape_{};
+  Microsoft::WRL::ComPtr<ID2D1Layer> clipLayer_;  // of target_
   std::wstring textFamily_, displayFamily_;
 };
 
