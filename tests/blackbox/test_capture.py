@@ -87,6 +87,11 @@ def test_odd_input_still_draws_and_an_unwritable_path_is_code_four(tmp_path):
     not_an_image.write_text("no es una imagen")
     assert capture(tmp_path / "with.png", "--estado", "conectado", "--cuadro", orvane.windows_path(not_an_image)) == 0
     assert capture(tmp_path / "no-existe" / "x.png") == 4
+    # A scale no picture can be made at: no target, code two, no file.
+    for scale in ("1000", "1e30"):
+        huge = tmp_path / f"huge-{scale}.png"
+        assert capture(huge, "--escala", scale) == 2
+        assert not huge.exists()
 
 
 def test_the_connected_states_controls_and_menus_are_where_they_belong(tmp_path):

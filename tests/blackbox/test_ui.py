@@ -267,6 +267,30 @@ def test_a_window_shown_by_a_second_copy_shows_the_picture(clean_settings, tmp_p
         first.kill()
 
 
+def test_conectar_on_the_older_phones_row_lets_that_phone_in_and_no_other(clean_settings, tmp_path, clip_dir):
+    proc, j, port = start_with_window(tmp_path)
+    try:
+        main = screen.wait_for(main_window, 20)
+        assert main
+        clip = os.path.join(clip_dir, "clip-720p30.h264")
+        older = Phone(port, str(tmp_path), "--device", "Uno", "--clip", clip, "--seconds", "30")
+        assert j.wait_line(r"HELLO de Uno .*", timeout=10)
+        newer = Phone(port, str(tmp_path), "--device", "Dos", "--clip", clip, "--seconds", "30")
+        assert j.wait_line(r"HELLO de Dos .*", timeout=10)
+        # Two rows: the newest at the bottom, the older one above it (row ids 100 + index).
+        upper = main.at(337, PENDING_ROW[1] - 64)
+        assert screen.wait_for(lambda: screen.colour_near(upper, 0xC8F04A, 2, 12) > 15, 10), "no second row"
+        screen.click(*main.at(PENDING_ROW[0], PENDING_ROW[1] - 64))
+        assert screen.wait_for(older.welcomed, 10), "the older phone was not let in"
+        time.sleep(1.0)
+        assert not newer.welcomed(), "the other phone got in too"
+        assert j.find(r"WELCOME a Dos") is None
+        older.stop()
+        newer.stop()
+    finally:
+        proc.kill()
+
+
 def png_pixels(path):
     info = json.loads(subprocess.run(["ffprobe", "-v", "error", "-show_streams", "-of", "json", path],
                                      capture_output=True, text=True, check=True).stdout)["streams"][0]

@@ -64,8 +64,12 @@ int RunCaptureMode() {
   const bool icon = g_options.estado == L"icono", panel = g_options.estado == L"bandeja";
   const float w = icon ? 32.0f : panel ? 300.0f : 380.0f, h = icon ? 32.0f : panel ? 312.0f : 560.0f;
 
+  // A scale no picture can be made at is refused before any size is worked
+  // out from it (beyond the integers, the conversion would be meaningless).
+  constexpr float kMaxSide = 16384.0f;
   WicCanvas canvas;
-  if (!MakeWicCanvas(g_app.d2dFactory.Get(), static_cast<unsigned>(w * scale), static_cast<unsigned>(h * scale),
+  if (!(w * scale >= 1.0f && h * scale >= 1.0f && w * scale <= kMaxSide && h * scale <= kMaxSide) ||
+      !MakeWicCanvas(g_app.d2dFactory.Get(), static_cast<unsigned>(w * scale), static_cast<unsigned>(h * scale),
                      96 * scale, &canvas)) {
     return 2;
   }
