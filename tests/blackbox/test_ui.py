@@ -145,10 +145,12 @@ def test_a_phone_that_stops_reading_never_freezes_the_window(clean_settings, tmp
         deaf_at = time.monotonic()
         # Pause and resume, manual focus: requests to a phone that does not read, while its
         # connection backs up and after. The window answers all along.
+        # (A window that waits for the phone does not answer at all; the bound
+        # leaves room for the screenshots themselves on a busy machine.)
         answered = []
         for i in range(10):
             screen.click(*main.at(*(MANUAL_FOCUS if i % 3 == 2 else PAUSE)))
-            answered.append(hover_answered(main, 0.5))
+            answered.append(hover_answered(main, 1.0))
         assert all(answered), f"the window stopped answering: {answered}"
         # The phone is cut off within the send limit.
         cut = j.wait_line(r"El celu no lee lo que le mando: se corta", timeout=10)
@@ -158,7 +160,7 @@ def test_a_phone_that_stops_reading_never_freezes_the_window(clean_settings, tmp
         # The program goes on: the phone gets in again (the code changed when its session ended).
         nxt = Phone(port, str(tmp_path), "--token-file", token, "--clip", clip, "--seconds", "10")
         assert screen.wait_for(nxt.welcomed, 20), "a new phone after the cut"
-        assert hover_answered(main, 0.5)
+        assert hover_answered(main, 1.0)
         nxt.stop()
         deaf.stop()
     finally:
@@ -176,11 +178,12 @@ def test_the_menus_close_when_the_phone_goes(clean_settings, tmp_path, clip_dir)
         main = screen.wait_for(main_window, 20)
         assert main
         clip, token = os.path.join(clip_dir, "clip-720p30.h264"), str(tmp_path / "token")
-        first = Phone(port, str(tmp_path), "--code", "123456", "--token-file", token, "--clip", clip, "--seconds", "6")
+        first = Phone(port, str(tmp_path), "--code", "123456", "--token-file", token, "--clip", clip, "--seconds", "30")
         assert screen.wait_for(first.welcomed, 20)
         assert j.wait_line(r"estado .* conectado=1 .*", timeout=10)
         screen.click(*main.at(*MORE))
         assert screen.wait_for(lambda: more_menu_open(main), 5)
+        first.stop()  # the phone goes
         assert j.wait_line(r"Se desconectó .*", timeout=20)
         back = Phone(port, str(tmp_path), "--token-file", token, "--clip", clip, "--seconds", "10")
         assert screen.wait_for(back.welcomed, 20)
@@ -261,7 +264,8 @@ def test_a_window_shown_by_a_second_copy_shows_the_picture(clean_settings, tmp_p
         assert code == 0
         main = screen.wait_for(main_window, 10)
         assert main, "the second copy did not show the running one's window"
-        assert screen.wait_for(lambda: preview_colours(main) > 200, 3), "no picture in the window it showed"
+        # A key frame's round trip and a first decode: well within 8 s, but never without the preview.
+        assert screen.wait_for(lambda: preview_colours(main) > 200, 8), "no picture in the window it showed"
         phone.stop()
     finally:
         first.kill()

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <future>
+#include <thread>
 
 namespace {
 
@@ -11,15 +12,19 @@ std::vector<uint8_t> Frame(uint8_t n) { return {n}; }
 
 TEST(SendQueue, HandsFramesOutInOrderAndRefusesBeyondItsRoom) {
   SendQueue q;
-  for (size_t i = 0; i < SendQueue::kMaxFrames; ++i) ASSERT_TRUE(q.Push(Frame(static_cast<uint8_t>(i))));
-  EXPECT_FALSE(q.Push(Frame(0))) << "full: the phone has stopped reading";
+  for (size_t i = 0; i < SendQueue::kMaxFrames; ++i) {
+    ASSERT_EQ(q.Push(Frame(static_cast<uint8_t>(i))), SendQueue::Pushed::Queued);
+  }
+  EXPECT_EQ(q.Push(Frame(0)), SendQueue::Pushed::Full) << "the phone has stopped reading";
   EXPECT_EQ(q.Size(), SendQueue::kMaxFrames);
   std::vector<uint8_t> f;
   for (size_t i = 0; i < 3; ++i) {
     ASSERT_TRUE(q.Pop(&f));
     EXPECT_EQ(f, Frame(static_cast<uint8_t>(i)));
   }
-  EXPECT_TRUE(q.Push(Frame(7))) << "room again";
+  EXPECT_EQ(q.Push(Frame(7)), SendQueue::Pushed::Queued) << "room again";
+  EXPECT_TRUE(q.MarkCutOff()) << "the first to notice";
+  EXPECT_FALSE(q.MarkCutOff()) << "and only the first";
 }
 
 TEST(SendQueue, CloseWakesTheSenderAndDropsWhatWaits) {
@@ -31,14 +36,14 @@ TEST(SendQueue, CloseWakesTheSenderAndDropsWhatWaits) {
     return std::pair{first, second};
   });
   EXPECT_EQ(popped.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout) << "waits";
-  ASSERT_TRUE(q.Push(Frame(1)));
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_EQ(q.Push(Frame(1)), SendQueue::Pushed::Queued);
+  while (q.Size() != 0) std::this_thread::yield();  // taken by the sender
   q.Close();
   ASSERT_EQ(popped.wait_for(std::chrono::seconds(2)), std::future_status::ready);
   EXPECT_EQ(popped.get(), (std::pair{true, false}));
-  EXPECT_FALSE(q.Push(Frame(2))) << "closed";
+  EXPECT_EQ(q.Push(Frame(2)), SendQueue::Pushed::Closed) << "not full: the session is over";
   SendQueue closedWithFrames;
-  ASSERT_TRUE(closedWithFrames.Push(Frame(3)));
+  ASSERT_EQ(closedWithFrames.Push(Frame(3)), SendQueue::Pushed::Queued);
   closedWithFrames.Close();
   std::vector<uint8_t> f;
   EXPECT_FALSE(closedWithFrames.Pop(&f)) << "the session is over: nothing more goes out";

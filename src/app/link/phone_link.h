@@ -68,7 +68,8 @@ class PhoneLink {
   void EndSession(SOCKET s, const std::string& device);
   bool ReadWaitingFrame(SOCKET s, uint8_t* type, std::vector<uint8_t>* payload, bool* stopped);
   void Stream(SOCKET s);
-  void StreamFrames(SOCKET s);
+  // False when a send to the phone failed (WSAGetLastError tells why).
+  bool StreamFrames(SOCKET s);
   Approval WaitForApproval(SOCKET s, const std::string& device);
   void Deny(SOCKET s, const char* reason, const std::string& device);
   void SendInitialRequests(SOCKET s);

@@ -313,7 +313,7 @@ void PhoneLink::EndSession(SOCKET s, const std::string& device) {
   CoUninitialize();
 }
 
-void PhoneLink::StreamFrames(SOCKET s) {
+bool PhoneLink::StreamFrames(SOCKET s) {
   SetReceiveTimeout(s, 6000);
   video_->Latency().Reset();
   video_->ClearClock();
@@ -331,10 +331,7 @@ void PhoneLink::StreamFrames(SOCKET s) {
     if (now - lastPing >= 1000000) {
       uint8_t stamp[8];
       WriteBe64(stamp, static_cast<uint64_t>(now));
-      if (!SendFrame(sendLock_, s, FrameType::Ping, stamp, sizeof stamp)) {
-        if (WSAGetLastError() == WSAETIMEDOUT) LogLine("El celu no lee lo que le mando: se corta");
-        break;
-      }
+      if (!SendFrame(sendLock_, s, FrameType::Ping, stamp, sizeof stamp)) return false;
       lastPing = now;
     }
     if (now - lastReceived > 5000000) {
@@ -397,7 +394,7 @@ void PhoneLink::StreamFrames(SOCKET s) {
             notDecoding = false;
             video_->ClearKeyframeSeen();
             LogLine("Alguien mira la imagen: pido cuadro clave");
-            if (!Send(s, FrameType::Command, KeyframeCommand())) return;
+            if (!Send(s, FrameType::Command, KeyframeCommand())) return false;
           }
           int64_t stamp = static_cast<int64_t>(video.timestampUs);
           video_->Latency().Record(kStageArrival, video_->LatencyMs(stamp));
@@ -418,10 +415,7 @@ void PhoneLink::StreamFrames(SOCKET s) {
           break;
         }
         case FrameType::Ping: {
-          if (!SendFrame(sendLock_, s, FrameType::Pong, payload.data(), payload.size())) {
-            if (WSAGetLastError() == WSAETIMEDOUT) LogLine("El celu no lee lo que le mando: se corta");
-            return;
-          }
+          if (!SendFrame(sendLock_, s, FrameType::Pong, payload.data(), payload.size())) return false;
           if (payload.size() >= 8) {
             video_->SetClockOffset(clock.OnPing(MicrosecondsNow(), static_cast<int64_t>(ReadBe64(payload.data()))));
           }
@@ -439,6 +433,7 @@ void PhoneLink::StreamFrames(SOCKET s) {
       }
     }
   }
+  return true;
 }
 
 PhoneLink::Approval PhoneLink::WaitForApproval(SOCKET s, const std::string& device) {

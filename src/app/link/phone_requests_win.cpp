@@ -20,16 +20,19 @@
 
 namespace {
 
-void CutOff() { LogLine("El celu no lee lo que le mando: se corta"); }
+// Once per session, whoever notices first.
+void CutOff(SendQueue& queue) {
+  if (queue.MarkCutOff()) LogLine("El celu no lee lo que le mando: se corta");
+}
 
 }  // namespace
 
 // Under stateLock_: nothing here waits for the network.
 void PhoneLink::QueueCommandLocked(const std::string& text) {
   if (!outbox_) return;
-  if (outbox_->Push(EncodeFrame(static_cast<uint8_t>(FrameType::Command), text.data(), text.size()))) return;
-  if (activeEnding_) return;  // already cut off, or disconnected
-  CutOff();
+  const auto pushed = outbox_->Push(EncodeFrame(static_cast<uint8_t>(FrameType::Command), text.data(), text.size()));
+  if (pushed != SendQueue::Pushed::Full) return;  // queued, or the session is ending anyway
+  CutOff(*outbox_);
   shutdown(activeSocket_, SD_BOTH);
   activeEnding_ = true;
   outbox_->Close();
@@ -49,8 +52,10 @@ void PhoneLink::Stream(SOCKET s) {
   } catch (const std::system_error&) {
     return;  // no thread to send the requests: the session cannot be served
   }
-  StreamFrames(s);
-  // Bounded: a send in progress gives up within the send limit.
+  if (!StreamFrames(s) && WSAGetLastError() == WSAETIMEDOUT) CutOff(*queue);
+  // The session is over: a send still in progress gives up at once (or at
+  // the latest within the send limit), and what is still queued is dropped.
+  shutdown(s, SD_BOTH);
   queue->Close();
   sender.join();
 }
@@ -60,7 +65,7 @@ void PhoneLink::SendQueued(const std::shared_ptr<SendQueue>& queue, SOCKET s) {
   while (queue->Pop(&frame)) {
     if (SendEncoded(sendLock_, s, frame)) continue;
     // The session thread sees the end at its next read.
-    if (WSAGetLastError() == WSAETIMEDOUT) CutOff();
+    if (WSAGetLastError() == WSAETIMEDOUT) CutOff(*queue);
     shutdown(s, SD_BOTH);
     queue->Close();
   }
@@ -78,7 +83,7 @@ void PhoneLink::RequestQuality(int resolution, int rate) {
   bool valid = resolution >= 0 && resolution <= 2 && rate >= 0 && rate <= 1;
   {
     std::lock_guard lock(stateLock_);
-    if (activeSocket_ == INVALID_SOCKET) return;
+    if (activeSocket_ == INVALID_SOCKET || !outbox_) return;
     if (valid) SendQualityLocked(resolution, rate);
   }
   if (valid) settings_->SetQuality(QualityText(resolution, rate));
@@ -86,7 +91,7 @@ void PhoneLink::RequestQuality(int resolution, int rate) {
 
 void PhoneLink::RequestPause(bool paused) {
   std::lock_guard lock(stateLock_);
-  if (activeSocket_ == INVALID_SOCKET) return;
+  if (activeSocket_ == INVALID_SOCKET || !outbox_) return;
   pausedByPc_ = paused;
   if (paused) {
     QueueCommandLocked(PauseCommand());
@@ -100,7 +105,7 @@ void PhoneLink::RequestFocus(int mode, float value) {
   if (mode < 0 || mode > 2) return;
   value = std::clamp(value, 0.0f, 1.0f);
   std::lock_guard lock(stateLock_);
-  if (activeSocket_ == INVALID_SOCKET) return;
+  if (activeSocket_ == INVALID_SOCKET || !outbox_) return;
   QueueCommandLocked(FocusCommand(mode, value));
   live_.focusMode = mode;
   live_.focusValue = value;
@@ -111,7 +116,7 @@ void PhoneLink::RequestBlur(float value, bool save) {
   value = std::clamp(value, 0.0f, 1.0f);
   {
     std::lock_guard lock(stateLock_);
-    if (activeSocket_ == INVALID_SOCKET) return;
+    if (activeSocket_ == INVALID_SOCKET || !outbox_) return;
     QueueCommandLocked(BlurCommand(value));
     live_.blurValue = value;
     blurCommandMs_ = GetTickCount64();

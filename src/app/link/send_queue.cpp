@@ -2,14 +2,15 @@
 
 #include <utility>
 
-bool SendQueue::Push(std::vector<uint8_t> frame) {
+SendQueue::Pushed SendQueue::Push(std::vector<uint8_t> frame) {
   {
     std::lock_guard lock(lock_);
-    if (closed_ || frames_.size() >= kMaxFrames) return false;
+    if (closed_) return Pushed::Closed;
+    if (frames_.size() >= kMaxFrames) return Pushed::Full;
     frames_.push_back(std::move(frame));
   }
   ready_.notify_one();
-  return true;
+  return Pushed::Queued;
 }
 
 bool SendQueue::Pop(std::vector<uint8_t>* frame) {
