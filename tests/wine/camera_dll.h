@@ -164,3 +164,16 @@ struct Writer {
     PublishSlot(HeaderOf(view), slot, w, h, GetTickCount64());
   }
 };
+
+// A new source of a freshly loaded DLL, started at 640x360, delivers black.
+inline void ExpectABlackSampleFromANewSource() {
+  Dll dll;
+  ComPtr<IMFMediaSource> source = NewSource(dll);
+  ASSERT_TRUE(source);
+  ComPtr<IMFMediaStream> stream = StartAt(source.Get(), 640, 360);
+  ASSERT_TRUE(stream);
+  Sample sample;
+  ASSERT_TRUE(TakeSample(stream.Get(), 640, 360, &sample));
+  EXPECT_TRUE(IsBlack(sample));
+  source->Shutdown();
+}

@@ -235,17 +235,7 @@ TEST(CameraDll, AShortMappingUnderTheBlocksNameIsLeftAlone) {
   HANDLE small = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, kBlockNameGlobal);
   ASSERT_NE(small, nullptr);
   ASSERT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS)) << "a block left by another test";
-  {
-    Dll dll;
-    ComPtr<IMFMediaSource> source = NewSource(dll);
-    ASSERT_TRUE(source);
-    ComPtr<IMFMediaStream> stream = StartAt(source.Get(), 640, 360);
-    ASSERT_TRUE(stream);
-    Sample sample;
-    ASSERT_TRUE(TakeSample(stream.Get(), 640, 360, &sample));
-    EXPECT_TRUE(IsBlack(sample));
-    source->Shutdown();
-  }
+  ExpectABlackSampleFromANewSource();
   CloseHandle(small);
 }
 

@@ -437,17 +437,7 @@ TEST(CameraBlockSection, NeitherSideWritesIntoPagesThatAreOnlyReserved) {
   ASSERT_EQ(VirtualQuery(view, &info, sizeof info), sizeof info);
   ASSERT_EQ(info.State, static_cast<DWORD>(MEM_RESERVE)) << "the pages are only reserved";
   EXPECT_FALSE(WholeBlockUsable(view));
-  {
-    Dll dll;
-    ComPtr<IMFMediaSource> source = NewSource(dll);
-    ASSERT_TRUE(source);
-    ComPtr<IMFMediaStream> stream = StartAt(source.Get(), 640, 360);
-    ASSERT_TRUE(stream);
-    Sample sample;
-    ASSERT_TRUE(TakeSample(stream.Get(), 640, 360, &sample));
-    EXPECT_TRUE(IsBlack(sample));
-    source->Shutdown();
-  }
+  ExpectABlackSampleFromANewSource();
   {
     CameraFeed feed;
     EXPECT_FALSE(feed.OpenBlock());
