@@ -60,8 +60,11 @@ def test_a_person_pairs_watches_steers_and_quits(clean_settings, tmp_path, clip_
     assert blur[-1][1]["value"] == 0.75, "the release sends the final position"
     moving = blur[:-1]
     assert 3 <= len(moving) <= seen["drag_seconds"] / 0.08 + 2, blur
+    # Seen where they arrive: the session's sender thread writes them, so one
+    # may leave a little late and the next on time; on average, though, they
+    # keep the pace (unthinned, they would follow the mouse, every 30 ms).
     gaps = [(b[0] - a[0]) / 1000 for a, b in zip(moving, moving[1:])]
-    assert min(gaps) > 50, f"requests closer than the 80 ms pace allows: {gaps}"
+    assert sum(gaps) / len(gaps) > 65, f"requests closer than the 80 ms pace allows: {gaps}"
     settings = orvane.read_text(os.path.join(clean_settings, "orvane-prueba.ini"))
     assert "fondo=0.75\n" in settings.replace("\r\n", "\n") and "calidad=1080p@30" in settings
 
