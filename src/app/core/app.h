@@ -3,6 +3,7 @@
 // reads (UI thread unless said otherwise).
 #include <windows.h>
 #include <d2d1_1.h>
+#include <d3d11.h>
 #include <dwrite.h>
 #include <dxgi.h>
 #include <wrl/client.h>
@@ -16,6 +17,8 @@ struct App {
   Microsoft::WRL::ComPtr<ID2D1Factory1> d2dFactory;
   Microsoft::WRL::ComPtr<ID2D1Multithread> d2dMultithread;
   Microsoft::WRL::ComPtr<IDWriteFactory> dwriteFactory;
+  // The windows' graphics device; replaced when it is lost.
+  Microsoft::WRL::ComPtr<ID3D11Device> d3dDevice;
   Microsoft::WRL::ComPtr<IDXGIDevice> dxgiDevice;
   Microsoft::WRL::ComPtr<ID2D1Device> d2dDevice;
   HWND mainWindow = nullptr;

@@ -53,6 +53,12 @@ struct UiState {
   Microsoft::WRL::ComPtr<ID3D11Texture2D> previewTexture;
   int64_t previewGeneration = -1;
   int64_t lastShownTimestampUs = -1;
+  // The graphics device was lost and no new one could be made yet.
+  bool deviceLost = false;
+  bool deviceRetryLogged = false;
+  // Test mode: the next drawing or presenting reports a lost device.
+  bool failNextDraw = false;
+  bool failNextPresent = false;
   // Tray icon.
   uint32_t trayColour = 0xFFFFFFFF;  // none yet
   HICON trayIcon = nullptr;
@@ -79,6 +85,17 @@ void ShowMainWindow();
 void HideWindow(AppWindow& w);
 // What one frame of this window shows, from the live state.
 UiSnapshot SnapshotFor(const AppWindow& w);
+
+// The graphics device (device_recovery_win.cpp).
+// The windows draw with `device` from now on; false when Direct2D cannot
+// use it.
+bool AttachWindowsToDevice(ID3D11Device* device);
+// Once per loss: logged, everything on the old device dropped, a new one
+// made and handed to the pipeline. Safe to call again while recovering.
+void OnGraphicsDeviceLost(HRESULT reason);
+// The one-second tick: a device that could not be made is tried again; in
+// test mode a requested fault is simulated.
+void GraphicsDeviceTick();
 
 // Tray icon and panel (tray_win.cpp).
 void UpdateTrayIcon(bool add);

@@ -70,6 +70,7 @@ void CaptureLiveOnce(uint64_t now) {
 }
 
 void OnTick() {
+  GraphicsDeviceTick();
   SampleCpuAndMemory();
   RefreshState();
   UpdateCameraLink();
@@ -283,7 +284,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       // longer than the time between pictures, the mouse and keys would
       // wait for as long as the phone streams. Waiting input goes first;
       // its own drawing, or the next picture's, shows the newest picture.
-      if (HIWORD(GetQueueStatus(QS_INPUT)) == 0) RenderBothWindows();
+      // The one-second tick likewise: a timer's message is only made once
+      // no posted message waits, so pictures that come faster than they
+      // are drawn would starve it (the state, the log, "--salir-tras").
+      if (HIWORD(GetQueueStatus(QS_INPUT | QS_TIMER)) == 0) RenderBothWindows();
       return 0;
     case kMsgStateChanged: {
       RefreshState();
@@ -298,6 +302,12 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
     case kMsgTray:
       OnTrayMessage(wParam, lParam);
+      return 0;
+    case kMsgDeviceLost:
+      // A loss of a device already replaced is old news.
+      if (static_cast<uint32_t>(lParam) == g_video.DeviceGeneration()) {
+        OnGraphicsDeviceLost(static_cast<HRESULT>(wParam));
+      }
       return 0;
     default:
       return DefWindowProcW(window, message, wParam, lParam);

@@ -128,7 +128,9 @@ bool Shutdown() {
   WSACleanup();
   if (g_app.instanceMutex) CloseHandle(g_app.instanceMutex);
   LogClose();
+  g_app.d2dDevice.Reset();
   g_app.dxgiDevice.Reset();
+  g_app.d3dDevice.Reset();
   return threadsEnded;
 }
 
@@ -173,10 +175,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   }
   g_video.SetD2dLock(g_app.d2dMultithread.Get());
   if (g_options.espejo) g_video.SetMirror(true);
-  if (FAILED(g_video.Device()->QueryInterface(IID_PPV_ARGS(&g_app.dxgiDevice))) ||
-      FAILED(g_app.d2dFactory->CreateDevice(g_app.dxgiDevice.Get(), &g_app.d2dDevice))) {
-    return 1;
-  }
+  if (!AttachWindowsToDevice(g_video.Device())) return 1;
 
   CreateWindows();
 

@@ -41,6 +41,7 @@ const OptionRule kRules[] = {
     {.name = L"--sin-foco", .flag = &O::sinFoco},
     {.name = L"--puerto", .integer = &O::puerto},
     {.name = L"--espejo", .flag = &O::espejo},
+    {.name = L"--simular-falla", .text = &O::simularFalla},
 };
 
 }  // namespace

@@ -27,6 +27,8 @@ struct CommandLineOptions {
   bool sinFoco = false;
   int puerto = 47800;
   bool espejo = false;
+  // Test mode: a file whose words simulate a graphics device fault.
+  std::wstring simularFalla;
 };
 
 extern CommandLineOptions g_options;

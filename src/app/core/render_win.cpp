@@ -6,6 +6,7 @@
 #include <dxgi1_2.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "../../common/text_win.h"
 #include "../link/phone_link.h"
@@ -23,6 +24,7 @@ namespace {
 
 bool EnsureSwapChain(AppWindow& w) {
   if (w.swapChain) return true;
+  if (!g_app.dxgiDevice) return false;  // lost, and not made again yet
   if (!w.context) {
     if (!g_app.d2dDevice ||
         FAILED(g_app.d2dDevice->CreateDeviceContext(D2D1_DEVICE_CONTEXT_OPTIONS_NONE, &w.context))) {
@@ -49,7 +51,7 @@ bool EnsureSwapChain(AppWindow& w) {
   desc.Scaling = DXGI_SCALING_STRETCH;
   desc.SwapEffect = DXGI_SWAP_EFFECT_FLIP_DISCARD;
   desc.AlphaMode = DXGI_ALPHA_MODE_IGNORE;
-  if (FAILED(factory->CreateSwapChainForHwnd(g_video.Device(), w.window, &desc, nullptr, nullptr, &w.swapChain))) {
+  if (FAILED(factory->CreateSwapChainForHwnd(g_app.d3dDevice.Get(), w.window, &desc, nullptr, nullptr, &w.swapChain))) {
     return false;
   }
   factory->MakeWindowAssociation(w.window, DXGI_MWA_NO_ALT_ENTER);
@@ -89,6 +91,12 @@ void RefreshPreviewBitmap(ID2D1DeviceContext* context) {
   g_ui.previewBitmap = bitmap;
   g_ui.previewTexture = texture;
   g_ui.previewGeneration = static_cast<int64_t>(generation);
+}
+
+// What the driver says happened to the device, or else what was returned.
+HRESULT RemovalReasonOr(HRESULT returned) {
+  const HRESULT reason = g_app.d3dDevice ? g_app.d3dDevice->GetDeviceRemovedReason() : S_OK;
+  return FAILED(reason) ? reason : returned;
 }
 
 }  // namespace
@@ -170,13 +178,19 @@ void RenderWindow(AppWindow& w) {
   } else {
     DrawMainWindow(*w.painter, snapshot, &w.hits);
   }
-  const HRESULT hr = dc->EndDraw();
+  HRESULT hr = dc->EndDraw();
   dc->SetTarget(nullptr);
+  if (std::exchange(g_ui.failNextDraw, false)) hr = D2DERR_RECREATE_TARGET;
   if (hr == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) {
-    DropSwapChain(w);
+    OnGraphicsDeviceLost(RemovalReasonOr(hr));
     return;
   }
-  w.swapChain->Present(0, 0);
+  hr = w.swapChain->Present(0, 0);
+  if (std::exchange(g_ui.failNextPresent, false)) hr = DXGI_ERROR_DEVICE_REMOVED;
+  if (hr == DXGI_ERROR_DEVICE_REMOVED || hr == DXGI_ERROR_DEVICE_RESET) {
+    OnGraphicsDeviceLost(RemovalReasonOr(hr));
+    return;
+  }
   // The delay until the picture is on screen, once per picture shown.
   const int64_t shown = g_video.PreviewTimestampUs();
   if (g_ui.state.connected && g_ui.previewBitmap && g_ui.previewGeneration != -1 &&

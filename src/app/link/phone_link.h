@@ -49,6 +49,8 @@ class PhoneLink {
   void RequestPause(bool paused);
   void RequestFocus(int mode, float value);
   void RequestBlur(float value, bool save);
+  // A key frame from the phone, so a picture can be decoded at once.
+  void RequestKeyframe();
   bool PausedByPc() const { return pausedByPc_; }
 
   int Port() const { return port_; }

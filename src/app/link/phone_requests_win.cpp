@@ -101,6 +101,12 @@ void PhoneLink::RequestPause(bool paused) {
   }
 }
 
+void PhoneLink::RequestKeyframe() {
+  std::lock_guard lock(stateLock_);
+  if (activeSocket_ == INVALID_SOCKET || !outbox_) return;
+  QueueCommandLocked(KeyframeCommand());
+}
+
 void PhoneLink::RequestFocus(int mode, float value) {
   if (mode < 0 || mode > 2) return;
   value = std::clamp(value, 0.0f, 1.0f);

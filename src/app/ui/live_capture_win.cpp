@@ -24,13 +24,16 @@ bool CaptureLiveWindow(const std::wstring& path, UiSnapshot snapshot, float dpi,
   desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
   desc.MiscFlags = 0;
   ComPtr<ID3D11Texture2D> staging;
-  if (FAILED(video.Device()->CreateTexture2D(&desc, nullptr, &staging))) return false;
+  // The texture's own device: the windows may already be on a newer one.
+  ComPtr<ID3D11Device> device;
+  texture->GetDevice(&device);
+  if (FAILED(device->CreateTexture2D(&desc, nullptr, &staging))) return false;
 
   std::vector<uint8_t> pixels(static_cast<size_t>(desc.Width) * desc.Height * 4);
   bool copied = false;
   if (lock) lock->Enter();
   ComPtr<ID3D11DeviceContext> context;
-  video.Device()->GetImmediateContext(&context);
+  device->GetImmediateContext(&context);
   context->CopyResource(staging.Get(), texture.Get());
   D3D11_MAPPED_SUBRESOURCE mapped{};
   if (SUCCEEDED(context->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped))) {

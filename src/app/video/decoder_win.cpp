@@ -71,6 +71,7 @@ int64_t Now100ns() { return MicrosecondsNow() * 10; }
 void VideoPipeline::Configure(int width, int height, int fps) {
   if (width <= 0 || height <= 0 || width > 7680 || height > 4320) return;
   if (fps < 1 || fps > 240) fps = 60;
+  TakePendingDevice();
   if (decoder_ && width == configuredWidth_ && height == configuredHeight_ && fps == configuredFps_) return;
   configuredWidth_ = width;
   configuredHeight_ = height;
@@ -221,7 +222,9 @@ bool VideoPipeline::SelectOutputType() {
 }
 
 void VideoPipeline::Decode(const uint8_t* data, size_t size, int64_t timestampUs, bool keyframe, bool show) {
-  if (!decoder_ || size == 0) return;
+  if (size == 0) return;
+  TakePendingDevice();
+  if (!decoder_ || DeviceLost()) return;
   showLatest_ = show;
   if (!keyframeSeen_) {
     if (!keyframe) return;
@@ -379,6 +382,7 @@ void VideoPipeline::Teardown() {
   configuredWidth_ = configuredHeight_ = 0;
   keyframeSeen_ = false;
   previewReady_ = false;
+  LeaveSession();
 }
 
 void VideoPipeline::ReleaseDecoder() {

@@ -27,45 +27,6 @@ HRESULT CreateVideoTexture(ID3D11Device* device, int width, int height, DXGI_FOR
   return device->CreateTexture2D(&desc, nullptr, texture);
 }
 
-bool VideoPipeline::InitGraphics() {
-  videoContext1_.Reset();
-  videoContext_.Reset();
-  videoDevice_.Reset();
-  context_.Reset();
-  device_.Reset();
-
-  const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_1, D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_1};
-  HRESULT hr = D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr,
-                                 D3D11_CREATE_DEVICE_BGRA_SUPPORT | D3D11_CREATE_DEVICE_VIDEO_SUPPORT, levels,
-                                 ARRAYSIZE(levels), D3D11_SDK_VERSION, &device_, nullptr, &context_);
-  if (FAILED(hr)) {
-    LogLine("D3D11 por hardware falló (0x%08x), uso WARP", static_cast<unsigned>(hr));
-    device_.Reset();
-    context_.Reset();
-    hr = D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_WARP, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT, levels,
-                           ARRAYSIZE(levels), D3D11_SDK_VERSION, &device_, nullptr, &context_);
-    if (FAILED(hr)) {
-      device_.Reset();
-      context_.Reset();
-      return false;
-    }
-  }
-
-  // The decoder, the session thread and the windows share this device.
-  ComPtr<ID3D10Multithread> multithread;
-  if (SUCCEEDED(device_.As(&multithread))) multithread->SetMultithreadProtected(TRUE);
-
-  // Without these no GPU converter can be built; the CPU path takes over.
-  (void)device_.As(&videoDevice_);
-  (void)context_.As(&videoContext_);
-  (void)context_.As(&videoContext1_);
-
-  if (SUCCEEDED(MFCreateDXGIDeviceManager(&resetToken_, &deviceManager_))) {
-    deviceManager_->ResetDevice(device_.Get(), resetToken_);
-  }
-  return true;
-}
-
 void VideoPipeline::ResetConverter(VideoConverter& c) {
   c.inputViews.clear();
   c.outputView.Reset();

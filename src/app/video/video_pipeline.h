@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,10 +47,35 @@ struct VideoConverter {
   std::vector<uint8_t> pixels;
 };
 
+// A Direct3D 11 device and the decoder's manager of it.
+struct GraphicsDevice {
+  Microsoft::WRL::ComPtr<ID3D11Device> device;
+  Microsoft::WRL::ComPtr<ID3D11DeviceContext> context;
+  Microsoft::WRL::ComPtr<IMFDXGIDeviceManager> manager;
+  UINT resetToken = 0;
+};
+
+// A hardware device, or WARP when there is none; false when neither can be
+// made.
+[[nodiscard]] bool CreateGraphicsDevice(GraphicsDevice* out);
+
+// Test seams: the next `count` device creations fail; the next picture
+// decoded finds its device removed. Only the test mode calls them.
+void FailNextDeviceCreations(int count);
+
 class VideoPipeline {
  public:
   // Device (start-up, exit).
   [[nodiscard]] bool InitGraphics();
+  // UI thread, after the device was lost: the pipeline moves to `next`.
+  // With no session decoding, everything on the old device is dropped at
+  // once; otherwise the session thread drops it before its next picture.
+  void ReplaceDevice(GraphicsDevice next);
+  // Bumped by each replacement; a loss reported for an older one is stale.
+  uint32_t DeviceGeneration() const { return deviceGeneration_; }
+  // The removal the session side found on its device (S_OK: none).
+  HRESULT LostDeviceReason() const { return lostReason_; }
+  void SimulateDeviceLoss() { simulatedLoss_ = true; }
   void SetD2dLock(ID2D1Multithread* lock) { d2dLock_ = lock; }
   void SetTargetWindow(HWND window) { targetWindow_ = window; }
   void Close();
@@ -115,7 +141,35 @@ class VideoPipeline {
   bool EnsureCpuOutput(VideoConverter& c, int outputWidth, int outputHeight, DXGI_FORMAT format,
                        bool shaderBindable);
 
-  // Device.
+  // What was made on a device, moved out under previewLock_ and released
+  // after it, so no lock is held while a driver tears a device down.
+  struct RetiredDevice {
+    Microsoft::WRL::ComPtr<ID3D11Device> device;  // released last
+    Microsoft::WRL::ComPtr<ID3D11DeviceContext> context;
+    Microsoft::WRL::ComPtr<IMFDXGIDeviceManager> manager;
+    Microsoft::WRL::ComPtr<ID3D11VideoDevice> videoDevice;
+    Microsoft::WRL::ComPtr<ID3D11VideoContext> videoContext;
+    Microsoft::WRL::ComPtr<ID3D11VideoContext1> videoContext1;
+    VideoConverter preview, camera, snapshot;
+    Microsoft::WRL::ComPtr<ID3D11Texture2D> cameraStaging, upload;
+    Microsoft::WRL::ComPtr<IMFSample> outputSample;
+    Microsoft::WRL::ComPtr<IMFTransform> decoder;  // released first
+  };
+  void UseDevice(GraphicsDevice&& d);
+  void RetireDeviceLocked(RetiredDevice* old);
+  void TakePendingDevice();
+  void LeaveSession();
+  bool DeviceLost();
+
+  // Device. Swapped only by the session thread between pictures, or by the
+  // UI thread while no session is inside (under previewLock_).
+  std::optional<GraphicsDevice> pendingDevice_;  // previewLock_
+  bool sessionInside_ = false;                    // previewLock_
+  std::atomic<uint32_t> deviceGeneration_{0};
+  std::atomic<HRESULT> lostReason_{S_OK};
+  uint32_t usedGeneration_ = 0;  // the generation device_ came with
+  bool lossPosted_ = false;      // session thread
+  std::atomic<bool> simulatedLoss_{false};
   Microsoft::WRL::ComPtr<ID3D11Device> device_;
   Microsoft::WRL::ComPtr<ID3D11DeviceContext> context_;
   Microsoft::WRL::ComPtr<ID3D11VideoDevice> videoDevice_;

@@ -1,0 +1,108 @@
+"""A graphics device the driver takes away, simulated in the running program (its test mode reads
+the fault to simulate from a file): the windows draw again, the decoder decodes again, the camera
+gets pictures again, the loss is logged, and nothing keeps the old device alive."""
+import os
+import re
+import time
+
+import pytest
+
+import orvane
+import screen
+from journey import PANEL_SIZE, Phone, main_window
+from pcdouble import clips
+from viewer import Viewer
+
+CODE = "123456"
+LOST = r"Se perdió el dispositivo gráfico \((0x[0-9a-f]{8})\): lo hago de nuevo"
+REMOVED, RECREATE_TARGET = "0x887a0005", "0x8899000c"
+FREED = r"Prueba: el dispositivo gráfico anterior quedó liberado"
+
+
+@pytest.fixture(autouse=True)
+def display():
+    if not os.environ.get("DISPLAY"):
+        pytest.skip("needs the X display of scripts/test")
+
+
+def preview(window):
+    """The main window's picture area, as on screen now."""
+    return screen.grab().region(*window.at(40, 70), *window.at(340, 240))
+
+
+def counts(log):
+    """Pictures decoded and written to the camera, from the newest second's line."""
+    m = None
+    for line in log.lines("estado "):
+        m = re.search(r" decodificados=(\d+) a_camara=(\d+)", line) or m
+    return (int(m.group(1)), int(m.group(2))) if m else (0, 0)
+
+
+def count_lines(log, pattern):
+    return sum(1 for line in log.log() if re.fullmatch(pattern, line))
+
+
+def test_a_lost_device_is_made_again_for_the_windows_the_decoder_and_the_camera(clean_settings, tmp_path):
+    fault = tmp_path / "falla.txt"
+    log = orvane.Log(str(tmp_path / "orvane.log"))
+    proc = orvane.start("--prueba", "--registro", orvane.windows_path(log.log_path), "--salir-tras", "120",
+                        "--codigo", CODE, "--simular-falla", orvane.windows_path(fault))
+    phone = viewer = None
+    try:
+        port = log.wait_listening(timeout=60)
+        main = screen.wait_for(main_window, 20)
+        assert main
+        screen.move(5, 5)
+        phone = Phone(port, str(tmp_path), "--code", CODE, "--clip", os.path.join(clips(), "clip-720p30.h264"),
+                      "--width", "1280", "--height", "720", "--fps", "30", "--seconds", "110")
+        viewer = Viewer("--width", "1280", "--height", "720", "--seconds", "100")
+        assert log.wait_line(r"demora ms .* vista=[0-9.]+/[0-9.]+ .*", timeout=30), "the picture was shown"
+
+        def recovered(step, losses, reason=REMOVED):
+            """The fault `step` simulated: lost once, back on screen, in the decoder and the camera."""
+            keyframes = len([c for c in phone.commands() if c.get("cmd") == "keyframe"])
+            fault.write_text(step)
+            assert orvane.wait_for(lambda: count_lines(log, LOST) == losses, 10), (step, log.log()[-20:])
+            assert [m.group(1) for m in map(lambda l: re.fullmatch(LOST, l), log.log()) if m][-1] == reason
+            lost_at = time.monotonic()
+            assert orvane.wait_for(lambda: count_lines(log, r"Dispositivo gráfico nuevo listo") == losses, 10), step
+            assert orvane.wait_for(lambda: count_lines(log, FREED) == losses, 10), \
+                f"{step}: something still holds the old device"
+            # The phone is asked for a key frame, and the decoder and the camera go on.
+            assert phone.wait_command("keyframe", after=keyframes), step
+            decoded, camera = counts(log)
+            assert orvane.wait_for(lambda: counts(log)[0] >= decoded + 30 and counts(log)[1] >= camera + 30, 8), \
+                (step, decoded, camera, counts(log))
+            # Drawn again: the moving picture changes on screen.
+            first = preview(main)
+            assert screen.wait_for(lambda: preview(main) != first, 3), f"{step}: the window no longer draws"
+            return lost_at
+
+        recovered("presentacion", 1)
+        recovered("dibujo", 2, RECREATE_TARGET)
+        recovered("decodificacion", 3)
+        # The next two new devices cannot be made: tried again each second, not in a loop.
+        lost_at = recovered("presentacion sin-dispositivo 2", 4)
+        assert count_lines(log, r"No se pudo crear el dispositivo gráfico: lo intento de nuevo cada segundo") == 1
+        assert time.monotonic() - lost_at < 5
+
+        # The panel too draws again.
+        screen.click(*screen.tray_icon())
+        panel = screen.wait_for(lambda: screen.window_of_size("Orvane", *PANEL_SIZE), 5)
+        assert panel, "the panel opened"
+        recovered("dibujo", 5, RECREATE_TARGET)
+        region = (*panel.at(20, 60), *panel.at(280, 200))
+        first = screen.grab().region(*region)
+        assert screen.wait_for(lambda: screen.grab().region(*region) != first, 3), "the panel no longer draws"
+
+        # The camera was never left without pictures for long.
+        times = [t for t, s in viewer.samples() if s["ymean"] != 16.0]
+        assert times and max(b - a for a, b in zip(times, times[1:])) < 2.5
+    finally:
+        if phone:
+            phone.stop()
+        if proc.poll() is None:
+            proc.terminate()
+        proc.wait(timeout=20)
+        if viewer:
+            viewer.proc.kill()
