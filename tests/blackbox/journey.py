@@ -252,14 +252,9 @@ class Journey:
         self.shot("desconectado")
 
     def open_panel(self):
-        # A click that lands while the tray's window takes the focus may be
-        # taken as the one that closed the panel: a person clicks again.
-        panel = None
-        for _ in range(2):
-            screen.click(*screen.tray_icon())
-            panel = screen.wait_for(self.panel, 3)
-            if panel:
-                break
+        # One click: a second one would hide a click that opens the panel and closes it at once.
+        screen.click(*screen.tray_icon())
+        panel = screen.wait_for(self.panel, 3)
         if panel:
             # Drawn: the "Abrir" button's accent.
             screen.wait_for(lambda: screen.colour_near(panel.at(57, 254), 0xC8F04A, 3, 12) > 20, 5)

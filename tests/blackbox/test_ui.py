@@ -226,12 +226,8 @@ def test_the_microphone_sends_nothing_escape_alone_does_nothing_and_the_panels_c
         assert main_window() and j.find(r"Se desconectó .*") is None and phone.commands()[before:] == []
 
         # The panel's "Cortar" ends the session; the program goes on.
-        panel = None
-        for _ in range(2):
-            screen.click(*screen.tray_icon())
-            panel = screen.wait_for(lambda: screen.window_of_size("Orvane", *PANEL_SIZE), 3)
-            if panel:
-                break
+        screen.click(*screen.tray_icon())
+        panel = screen.wait_for(panel_window, 3)
         assert panel, "the panel did not open from the tray"
         screen.wait_for(lambda: screen.colour_near(panel.at(57, 254), 0xC8F04A, 3, 12) > 20, 5)
         screen.click(*panel.at(*PANEL_LAST))
@@ -239,6 +235,71 @@ def test_the_microphone_sends_nothing_escape_alone_does_nothing_and_the_panels_c
         assert screen.wait_for(lambda: phone.proc.poll() is not None, 10)
         time.sleep(1.0)
         assert proc.poll() is None, "the program ended with the session"
+    finally:
+        proc.kill()
+
+
+def panel_window():
+    return screen.window_of_size("Orvane", *PANEL_SIZE)
+
+
+def clipboard():
+    out = subprocess.run(["xclip", "-selection", "clipboard", "-o"], capture_output=True, text=True, timeout=10)
+    return out.stdout if out.returncode == 0 else None
+
+
+def copied_shown(main):
+    """The camera row's check mark (the name was just copied), in the accent colour."""
+    return screen.colour_near(main.at(331, 156), 0xC8F04A, 8, 16) > 10
+
+
+def test_the_tray_menu_the_tray_click_and_the_copied_camera_name(clean_settings, tmp_path, clip_dir):
+    proc, j, port = start_with_window(tmp_path, "--codigo", "123456")
+    try:
+        main = screen.wait_for(main_window, 20)
+        assert main
+
+        def menu_height():
+            menu = screen.tray_menu()
+            assert menu, "the tray's menu did not show"
+            screen.click(menu.left + 30, menu.top + 10)  # "Abrir Orvane": the window is already open
+            assert screen.wait_for(lambda: not [w for w in screen.windows("") if w.id == menu.id], 3)
+            return menu.height
+
+        # No phone: "Abrir Orvane", a separator, "Salir"; with one, "Cortar" too: one item more.
+        alone = menu_height()
+        phone = Phone(port, str(tmp_path), "--code", "123456", "--clip", os.path.join(clip_dir, "clip-720p30.h264"),
+                      "--seconds", "60")
+        assert screen.wait_for(phone.welcomed, 20)
+        assert j.wait_line(r"estado .* conectado=1 .*", timeout=10)
+        connected = menu_height()
+        assert 12 <= connected - alone <= 32, (alone, connected)
+
+        # One click on the icon opens the panel, the next one closes it, and it stays closed.
+        screen.click(*screen.tray_icon())
+        panel = screen.wait_for(panel_window, 3)
+        assert panel, "the first click did not open the panel"
+        screen.wait_for(lambda: screen.colour_near(panel.at(57, 254), 0xC8F04A, 3, 12) > 20, 5)
+        time.sleep(0.5)
+        screen.click(*screen.tray_icon())
+        assert screen.wait_for(lambda: panel_window() is None, 3), "the click on the icon left the panel open"
+        time.sleep(1.0)
+        assert panel_window() is None, "the click that closed the panel opened it again"
+
+        # The more menu's camera row: the name on the clipboard, the check mark for 1.5 s.
+        main = screen.wait_for(main_window, 5)
+        assert main
+        screen.click(*main.at(*MORE))
+        assert screen.wait_for(lambda: more_menu_open(main), 5)
+        assert not copied_shown(main)
+        screen.click(*main.at(200, 156))
+        clicked = time.monotonic()
+        assert screen.wait_for(lambda: copied_shown(main), 1.0, step=0.05), "no copied mark"
+        assert screen.wait_for(lambda: clipboard() == "Orvane Cam", 5), clipboard()
+        assert screen.wait_for(lambda: not copied_shown(main), 3, step=0.05), "the copied mark stayed"
+        assert 1.3 <= time.monotonic() - clicked <= 2.6
+        assert more_menu_open(main)
+        phone.stop()
     finally:
         proc.kill()
 

@@ -34,6 +34,9 @@ struct AppWindow {
   int32_t dragging = 0;  // 45 focus or 46 blur slider while dragged
   HitRegion sliderRegion{};
   SliderPace sliderPace;
+  // The last frame's snapshot, and the state version its texts come from.
+  UiSnapshot shown;
+  uint64_t shownVersion = 0;
 };
 
 extern AppWindow g_main;
@@ -42,6 +45,7 @@ extern AppWindow g_panel;
 // The UI thread's other state.
 struct UiState {
   AppState state;  // copy of the link's live state
+  uint64_t stateVersion = 1;  // counts RefreshState
   uint64_t lastRenderTick = 0;
   uint64_t panelDeactivatedTick = 0;
   uint64_t copiedUntil = 0;  // the "copied" feedback runs until then
@@ -83,8 +87,9 @@ void ReleaseWindowGraphics();
 void UpdatePreviewSize();
 void ShowMainWindow();
 void HideWindow(AppWindow& w);
-// What one frame of this window shows, from the live state.
-UiSnapshot SnapshotFor(const AppWindow& w);
+// What one frame of this window shows, from the live state; its texts are
+// made again only when RefreshState ran since the last frame.
+const UiSnapshot& SnapshotFor(AppWindow& w);
 
 // The graphics device (device_recovery_win.cpp).
 // The windows draw with `device` from now on; false when Direct2D cannot

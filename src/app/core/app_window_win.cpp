@@ -76,6 +76,7 @@ void OnTick() {
   UpdateCameraLink();
   UpdateTrayIcon(false);
   WriteSecondLines();
+  ++g_ui.stateVersion;  // the second's delay figures are new
   uint64_t now = GetTickCount64();
   CaptureLiveOnce(now);
   if (g_options.salirTras > 0 && now - g_app.startTick > static_cast<uint64_t>(g_options.salirTras) * 1000) {
@@ -224,6 +225,7 @@ bool HandleCommon(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESU
 void RefreshState() {
   const bool wasConnected = g_ui.state.connected;
   g_ui.state = g_link.Snapshot();
+  ++g_ui.stateVersion;
   // Whichever refresh sees the phone gone first (the state message, the
   // tick, the action that disconnected it) ends the session here.
   if (wasConnected && !g_ui.state.connected) {
@@ -320,6 +322,9 @@ LRESULT CALLBACK PanelWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
   switch (message) {
     case WM_ACTIVATE:
       if (LOWORD(wParam) == WA_INACTIVE) {
+        // Already hidden (Escape, Cortar): the panel did not lose a click,
+        // and the tray's next one must open it.
+        if (!IsWindowVisible(window)) return 0;
         HideWindow(g_panel);
         g_ui.panelDeactivatedTick = GetTickCount64();
         UpdatePreviewSize();

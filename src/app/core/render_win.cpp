@@ -101,28 +101,37 @@ HRESULT RemovalReasonOr(HRESULT returned) {
 
 }  // namespace
 
-UiSnapshot SnapshotFor(const AppWindow& w) {
+namespace {
+
+// What changes with the link's state or once a second: texts, the QR code,
+// the delay and the CPU figures. Made again only after RefreshState.
+void FillStateFields(UiSnapshot& s) {
   const AppState& a = g_ui.state;
-  UiSnapshot s;
-  s.connected = a.connected;
   s.pairingCode = Utf8ToWide(g_link.PairingCode());
   s.qr = g_qr.Code();
   s.pcName = g_link.ComputerName();
+  s.pendingPhones.clear();
   for (const PairingRequest& r : a.pending) s.pendingPhones.push_back(Utf8ToWide(r.deviceName));
   s.phoneName = Utf8ToWide(a.deviceName);
-  s.width = a.width, s.height = a.height, s.fps = a.fps;
   LatencyFigures last[kStageCount];
   for (int stage = 0; stage < kStageCount; ++stage) last[stage] = g_video.Latency().LastSecond(stage);
   s.latencyMs = ShownLatencyMs(last, a.roundTripMs, g_video.DecodeMs());
-  s.paused = LinkPaused();
-  s.microphoneOn = g_ui.microphoneOn;
-  s.mirrorOn = g_video.Mirror();
-  s.copiedRecently = GetTickCount64() < g_ui.copiedUntil;
   s.cameraReady = g_cameraReady;
   const CpuMemorySample& cpu = CurrentCpuMemory();
   s.cpuPercent = cpu.cpuPercent;
   s.ramMb = cpu.memoryMb;
-  if (a.connected && g_video.PreviewReady()) s.preview = g_ui.previewBitmap.Get();
+}
+
+// What may change from one frame to the next: plain values, no text.
+void FillFrameFields(const AppWindow& w, UiSnapshot& s) {
+  const AppState& a = g_ui.state;
+  s.connected = a.connected;
+  s.width = a.width, s.height = a.height, s.fps = a.fps;
+  s.paused = LinkPaused();
+  s.microphoneOn = g_ui.microphoneOn;
+  s.mirrorOn = g_video.Mirror();
+  s.copiedRecently = GetTickCount64() < g_ui.copiedUntil;
+  s.preview = a.connected && g_video.PreviewReady() ? g_ui.previewBitmap.Get() : nullptr;
   s.hoverId = w.hoveredId;
   s.capsKnown = a.capsKnown;
   std::copy(std::begin(a.rates), std::end(a.rates), s.caps);
@@ -137,8 +146,18 @@ UiSnapshot SnapshotFor(const AppWindow& w) {
   s.faces = a.faces;
   s.blurSupported = a.blurSupported;
   s.blurValue = a.blurValue;
-  if (!w.isPanel) s.draggedId = w.dragging;
-  return s;
+  s.draggedId = w.isPanel ? 0 : w.dragging;
+}
+
+}  // namespace
+
+const UiSnapshot& SnapshotFor(AppWindow& w) {
+  if (w.shownVersion != g_ui.stateVersion) {
+    FillStateFields(w.shown);
+    w.shownVersion = g_ui.stateVersion;
+  }
+  FillFrameFields(w, w.shown);
+  return w.shown;
 }
 
 void DropSwapChain(AppWindow& w) {
@@ -171,7 +190,7 @@ void RenderWindow(AppWindow& w) {
   dc->SetDpi(w.dpi, w.dpi);
   dc->SetTextAntialiasMode(D2D1_TEXT_ANTIALIAS_MODE_GRAYSCALE);
   w.painter->UseTarget(dc);
-  const UiSnapshot snapshot = SnapshotFor(w);
+  const UiSnapshot& snapshot = SnapshotFor(w);
   dc->BeginDraw();
   if (w.isPanel) {
     DrawPanel(*w.painter, snapshot, &w.hits);
