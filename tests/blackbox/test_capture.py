@@ -92,6 +92,12 @@ def test_odd_input_still_draws_and_an_unwritable_path_is_code_four(tmp_path):
         huge = tmp_path / f"huge-{scale}.png"
         assert capture(huge, "--escala", scale) == 2
         assert not huge.exists()
+    # Drawing that fails (simulated in test mode): code three, no file.
+    fault = tmp_path / "falla.txt"
+    fault.write_text("dibujo")
+    failed = tmp_path / "failed.png"
+    assert capture(failed, "--prueba", "--simular-falla", orvane.windows_path(fault)) == 3
+    assert not failed.exists() and not fault.exists()
 
 
 def test_the_connected_states_controls_and_menus_are_where_they_belong(tmp_path):

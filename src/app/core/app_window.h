@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "../link/app_state.h"
 #include "../ui/painter_win.h"
@@ -101,6 +102,9 @@ void OnGraphicsDeviceLost(HRESULT reason);
 // The one-second tick: a device that could not be made is tried again; in
 // test mode a requested fault is simulated.
 void GraphicsDeviceTick();
+// Test mode: the words of the fault file given with "--simular-falla",
+// which is then removed; empty when there is none.
+std::string TakeSimulatedFault();
 
 // Tray icon and panel (tray_win.cpp).
 void UpdateTrayIcon(bool add);

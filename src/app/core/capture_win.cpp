@@ -10,6 +10,7 @@
 #include "../ui/image_io_win.h"
 #include "../ui/painter_win.h"
 #include "app.h"
+#include "app_window.h"
 #include "capture.h"
 #include "options.h"
 
@@ -93,6 +94,8 @@ int RunCaptureMode() {
   } else {
     DrawMainWindow(painter, snapshot, &hits);
   }
-  if (FAILED(target->EndDraw())) return 3;
+  HRESULT drawn = target->EndDraw();
+  if (TakeSimulatedFault().find("dibujo") != std::string::npos) drawn = D2DERR_RECREATE_TARGET;
+  if (FAILED(drawn)) return 3;
   return SaveBitmapPng(wic, canvas.bitmap.Get(), g_options.captura) ? 0 : 4;
 }

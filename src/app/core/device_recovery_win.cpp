@@ -92,10 +92,8 @@ constexpr GUID kReleaseProbeKey = {0x5b0e6f4a, 0x3c1d, 0x4e2b, {0x9f, 0x8a, 0x7d
 // next picture decoded), "sin-dispositivo N" (the next N devices cannot be
 // made). The file is removed once read.
 void SimulateRequestedFault() {
-  if (!g_options.prueba || g_options.simularFalla.empty()) return;
-  std::string text;
-  if (!ReadWholeFile(g_options.simularFalla, &text, 4096)) return;
-  DeleteFileW(g_options.simularFalla.c_str());
+  std::string text = TakeSimulatedFault();
+  if (text.empty()) return;
   if (g_app.d3dDevice) {
     auto* probe = new ReleaseProbe;
     g_app.d3dDevice->SetPrivateDataInterface(kReleaseProbeKey, probe);
@@ -123,6 +121,15 @@ void SimulateRequestedFault() {
 }
 
 }  // namespace
+
+std::string TakeSimulatedFault() {
+  std::string text;
+  if (!g_options.prueba || g_options.simularFalla.empty() || !ReadWholeFile(g_options.simularFalla, &text, 4096)) {
+    return {};
+  }
+  DeleteFileW(g_options.simularFalla.c_str());
+  return text;
+}
 
 void OnGraphicsDeviceLost(HRESULT reason) {
   if (!g_ui.deviceLost) {
