@@ -81,6 +81,14 @@ void RefreshPreviewBitmap(ID2D1DeviceContext* context) {
       texture == g_ui.previewTexture) {
     return;
   }
+  // After a lost device the windows are on the new one before the session
+  // thread has moved: a picture of the old device must not be drawn here.
+  ComPtr<ID3D11Device> owner;
+  texture->GetDevice(&owner);
+  if (owner.Get() != g_app.d3dDevice.Get()) {
+    ReleasePreviewBitmap();
+    return;
+  }
   ComPtr<IDXGISurface> surface;
   ComPtr<ID2D1Bitmap1> bitmap;
   const D2D1_BITMAP_PROPERTIES1 props = D2D1::BitmapProperties1(
