@@ -10,19 +10,11 @@
 #include "app/core/window_messages.h"
 #include "app/video/video_pipeline.h"
 #include "clips.h"
+#include "video_env.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-class MediaFoundation : public ::testing::Environment {
- public:
-  void SetUp() override {
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    MFStartup(MF_VERSION, MFSTARTUP_LITE);
-  }
-};
-const auto* const kMf = ::testing::AddGlobalTestEnvironment(new MediaFoundation);
 
 // Attached to a device as private data: the device releases it when it is
 // destroyed, which is how a test sees that nothing holds the device any more.
@@ -61,14 +53,6 @@ void WatchRelease(ID3D11Device* device, std::atomic<bool>* freed) {
   probe->Release();
 }
 
-HWND MessageWindow() {
-  WNDCLASSW c{};
-  c.lpfnWndProc = DefWindowProcW;
-  c.hInstance = GetModuleHandleW(nullptr);
-  c.lpszClassName = L"OrvaneDeviceLossTest";
-  RegisterClassW(&c);
-  return CreateWindowW(L"OrvaneDeviceLossTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, c.hInstance, nullptr);
-}
 
 class DeviceLoss : public ::testing::Test {
  protected:

@@ -6,17 +6,9 @@
 #include "app/core/platform.h"
 #include "app/video/video_pipeline.h"
 #include "clips.h"
+#include "video_env.h"
 
 namespace {
-
-class MediaFoundation : public ::testing::Environment {
- public:
-  void SetUp() override {
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    MFStartup(MF_VERSION, MFSTARTUP_LITE);
-  }
-};
-const auto* const kMf = ::testing::AddGlobalTestEnvironment(new MediaFoundation);
 
 void Feed(VideoPipeline& v, const Clip& c, size_t from, size_t to, bool show = true) {
   for (size_t i = from; i < to; ++i) {
@@ -137,15 +129,6 @@ TEST_F(Video, CodedLinesBeyondTheDisplaySizeAreLeftOut) {
   EXPECT_EQ(video.DisplayHeight(), 1080u);
 }
 
-// A window of our own to receive the new-picture message.
-HWND MessageWindow() {
-  WNDCLASSW c{};
-  c.lpfnWndProc = DefWindowProcW;
-  c.hInstance = GetModuleHandleW(nullptr);
-  c.lpszClassName = L"OrvaneVideoTest";
-  RegisterClassW(&c);
-  return CreateWindowW(L"OrvaneVideoTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, c.hInstance, nullptr);
-}
 
 std::vector<uint8_t> ReadTexture(ID3D11Device* device, ID3D11Texture2D* texture, D3D11_TEXTURE2D_DESC* desc) {
   texture->GetDesc(desc);

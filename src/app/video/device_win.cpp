@@ -102,8 +102,11 @@ void VideoPipeline::ReplaceDevice(GraphicsDevice next) {
   ++deviceGeneration_;
   // A replacement the session has not taken yet is itself replaced.
   superseded = std::exchange(pendingDevice_, std::move(next));
-  if (sessionInside_) return;
-  RetireDeviceLocked(&old);
+  if (!sessionInside_) AdoptPendingLocked(&old);
+}
+
+void VideoPipeline::AdoptPendingLocked(RetiredDevice* old) {
+  RetireDeviceLocked(old);
   UseDevice(std::move(*pendingDevice_));
   pendingDevice_.reset();
 }
@@ -117,9 +120,7 @@ void VideoPipeline::TakePendingDevice() {
     std::lock_guard lock(previewLock_);
     sessionInside_ = true;
     if (!pendingDevice_) return;
-    RetireDeviceLocked(&old);
-    UseDevice(std::move(*pendingDevice_));
-    pendingDevice_.reset();
+    AdoptPendingLocked(&old);
     configured = configuredWidth_ > 0;
   }
   old = RetiredDevice{};
@@ -134,10 +135,7 @@ void VideoPipeline::LeaveSession() {
   RetiredDevice old;
   std::lock_guard lock(previewLock_);
   sessionInside_ = false;
-  if (!pendingDevice_) return;
-  RetireDeviceLocked(&old);
-  UseDevice(std::move(*pendingDevice_));
-  pendingDevice_.reset();
+  if (pendingDevice_) AdoptPendingLocked(&old);
 }
 
 // True while the device is removed: nothing more is asked of it. The UI

@@ -157,6 +157,7 @@ class VideoPipeline {
   };
   void UseDevice(GraphicsDevice&& d);
   void RetireDeviceLocked(RetiredDevice* old);
+  void AdoptPendingLocked(RetiredDevice* old);
   void TakePendingDevice();
   void LeaveSession();
   bool DeviceLost();
