@@ -76,17 +76,12 @@ void WriteRunValue(const std::wstring& program) {
   LogLine(L"Abrir al iniciar Windows: %ls", g_setup.startWithWindows ? L"sí" : L"no");
 }
 
-void WriteUninstallEntry(const InstallPaths& paths) {
-  // An entry whose uninstaller is missing could never be used: without the
-  // copy there is no entry.
-  if (!FileExists(paths.uninstaller)) {
-    LogLine(L"Sin desinstalador no agrego Orvane a \"Agregar o quitar programas\"");
-    DropEntryWithMissingFiles();  // nor may an earlier install's entry stay
-    return;
-  }
+// False when Windows' settings could not offer to uninstall.
+bool WriteUninstallEntry(const InstallPaths& paths, const std::wstring& uninstaller) {
   HKEY key = CreateKey(g_setup.uninstallKey);
-  if (!key) return;
-  for (const RegistryValue& value : UninstallEntry(paths, g_setup.installFolder)) {
+  if (!key) return false;
+  bool written = true;
+  for (const RegistryValue& value : UninstallEntry(paths, g_setup.installFolder, uninstaller)) {
     DWORD number = value.number;
     LSTATUS status = value.isNumber ? RegSetValueExW(key, value.name.c_str(), 0, REG_DWORD,
                                                      reinterpret_cast<const BYTE*>(&number), sizeof number)
@@ -94,10 +89,29 @@ void WriteUninstallEntry(const InstallPaths& paths) {
     if (status != ERROR_SUCCESS) {
       LogLine(L"No pude escribir %ls en %ls (%ld)", value.name.c_str(), g_setup.uninstallKey.c_str(),
               static_cast<long>(status));
+      written = false;
     }
   }
   RegCloseKey(key);
-  LogLine(L"Agregado a \"Agregar o quitar programas\"");
+  if (written) LogLine(L"Agregado a \"Agregar o quitar programas\"");
+  return written;
+}
+
+// The uninstaller the entry runs: the copy in the install folder, or, when
+// it could not be copied, this installer itself ("/desinstalar" finds the
+// install folder from anywhere). Empty when neither is known.
+std::wstring CopyUninstaller(const InstallPaths& paths) {
+  wchar_t own[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    LogLine(L"No pude copiar el desinstalador: no sé dónde está este instalador (%lu)",
+            length ? static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER) : GetLastError());
+    return {};
+  }
+  if (CopyFileW(own, paths.uninstaller.c_str(), FALSE)) return paths.uninstaller;
+  LogLine(L"No pude copiar el desinstalador (%lu): \"Agregar o quitar programas\" usará este instalador, %ls",
+          GetLastError(), own);
+  return own;
 }
 
 }  // namespace
@@ -144,13 +158,10 @@ bool Install(std::wstring* error) {
     *error = L"No pude copiar OrvaneCam.dll en " + g_setup.installFolder;
     return false;
   }
-  wchar_t own[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) {
-    LogLine(L"No pude copiar el desinstalador (%lu)", length ? static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER)
-                                                             : GetLastError());
-  } else if (!CopyFileW(own, paths.uninstaller.c_str(), FALSE)) {
-    LogLine(L"No pude copiar el desinstalador (%lu)", GetLastError());
+  const std::wstring uninstaller = CopyUninstaller(paths);
+  if (uninstaller.empty()) {
+    *error = L"No pude copiar el desinstalador en " + g_setup.installFolder;
+    return false;
   }
   LogLine(L"Archivos copiados");
 
@@ -177,16 +188,23 @@ bool Install(std::wstring* error) {
   LogLine(L"Accesos directos: escritorio=%d menú=%d", desktop ? 1 : 0, startMenu ? 1 : 0);
 
   WriteRunValue(paths.program);
-  WriteUninstallEntry(paths);
+  if (!WriteUninstallEntry(paths, uninstaller)) {
+    *error = L"No pude agregar Orvane a \"Agregar o quitar programas\": no se podría quitar desde Configuración";
+    return false;
+  }
   return true;
 }
 
 void DropEntryWithMissingFiles() {
-  InstallPaths paths = PathsIn(g_setup.installFolder);
-  if (FileExists(paths.program) && FileExists(paths.uninstaller)) return;
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(g_setup.registryRoot, g_setup.uninstallKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
-  RegCloseKey(key);
+  // Judged by the uninstaller the entry itself names, never by a folder.
+  wchar_t command[2 * MAX_PATH];
+  DWORD size = sizeof command;
+  if (RegGetValueW(g_setup.registryRoot, g_setup.uninstallKey.c_str(), L"UninstallString", RRF_RT_REG_SZ, nullptr,
+                   command, &size) != ERROR_SUCCESS) {
+    return;
+  }
+  const std::wstring uninstaller = ProgramOfCommand(command);
+  if (uninstaller.empty() || FileExists(uninstaller)) return;
   LSTATUS status = RegDeleteTreeW(g_setup.registryRoot, g_setup.uninstallKey.c_str());
   LogLine(L"Faltan archivos de la instalación anterior: quité su entrada de \"Agregar o quitar programas\" (%ld)",
           static_cast<long>(status));

@@ -39,10 +39,12 @@ SetupLocations NormalLocations(const std::wstring& programFiles, const std::wstr
   SetupLocations l;
   l.uninstallKey = kUninstallKey;
   l.runKey = kRunKey;
-  l.installFolder = programFiles + L"\\Orvane";
+  // A folder Windows could not give stays empty rather than turning into a
+  // path at the root of the current drive.
+  if (!programFiles.empty()) l.installFolder = programFiles + L"\\Orvane";
   l.desktopFolder = publicDesktop;
   l.startMenuFolder = commonPrograms;
-  l.logPath = localAppData + L"\\Temp\\Orvane-Setup.log";
+  if (!localAppData.empty()) l.logPath = localAppData + L"\\Temp\\Orvane-Setup.log";
   return l;
 }
 
@@ -75,9 +77,18 @@ std::wstring UninstallFolder(const std::wstring& runningPath, const std::wstring
   return SameNameIgnoringCase(name, L"desinstalar.exe") ? FolderOf(runningPath) : normalFolder;
 }
 
+std::wstring ProgramOfCommand(const std::wstring& command) {
+  if (!command.empty() && command[0] == L'"') {
+    size_t end = command.find(L'"', 1);
+    return end == std::wstring::npos ? std::wstring() : command.substr(1, end - 1);
+  }
+  return command.substr(0, command.find(L' '));
+}
+
 std::wstring RunCommand(const std::wstring& program) { return Quoted(program) + L" --oculta"; }
 
-std::vector<RegistryValue> UninstallEntry(const InstallPaths& paths, const std::wstring& installFolder) {
+std::vector<RegistryValue> UninstallEntry(const InstallPaths& paths, const std::wstring& installFolder,
+                                          const std::wstring& uninstaller) {
   auto text = [](const wchar_t* name, std::wstring value) {
     return RegistryValue{.name = name, .text = std::move(value)};
   };
@@ -90,8 +101,8 @@ std::vector<RegistryValue> UninstallEntry(const InstallPaths& paths, const std::
       text(L"Publisher", L"Orvane"),
       text(L"DisplayIcon", paths.program + L",0"),
       text(L"InstallLocation", installFolder),
-      text(L"UninstallString", Quoted(paths.uninstaller) + L" /desinstalar"),
-      text(L"QuietUninstallString", Quoted(paths.uninstaller) + L" /desinstalar /silencioso"),
+      text(L"UninstallString", Quoted(uninstaller) + L" /desinstalar"),
+      text(L"QuietUninstallString", Quoted(uninstaller) + L" /desinstalar /silencioso"),
       text(L"URLInfoAbout", kProductAddress),
       number(L"NoModify", 1),
       number(L"NoRepair", 1),

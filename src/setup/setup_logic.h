@@ -41,7 +41,8 @@ inline constexpr wchar_t kShortcutDescription[] = L"Usá tu iPhone como cámara 
 // Everything under one scratch folder and the current user's registry.
 SetupLocations TestLocations(const std::wstring& base);
 // From the known folders: Program Files, the public desktop, the common
-// start-menu programs and the local application data.
+// start-menu programs and the local application data. A folder Windows
+// could not give (empty) leaves what depends on it empty.
 SetupLocations NormalLocations(const std::wstring& programFiles, const std::wstring& publicDesktop,
                                const std::wstring& commonPrograms, const std::wstring& localAppData);
 
@@ -61,6 +62,13 @@ std::wstring FolderOf(const std::wstring& path);
 // folder it was downloaded to.
 std::wstring UninstallFolder(const std::wstring& runningPath, const std::wstring& normalFolder);
 
+// The program a command runs: the quoted path at its start, or the text up
+// to the first space; empty when a quote is never closed.
+std::wstring ProgramOfCommand(const std::wstring& command);
+
+// Running copies closed before giving up: each round closes one copy.
+inline constexpr int kMaxCloseRounds = 8;
+
 // "\"<program>\" --oculta": the start-with-Windows command.
 std::wstring RunCommand(const std::wstring& program);
 
@@ -71,4 +79,6 @@ struct RegistryValue {
   uint32_t number = 0;
 };
 // The values of the uninstall entry, in the order they are written.
-std::vector<RegistryValue> UninstallEntry(const InstallPaths& paths, const std::wstring& installFolder);
+// `uninstaller` is the program the entry runs with "/desinstalar".
+std::vector<RegistryValue> UninstallEntry(const InstallPaths& paths, const std::wstring& installFolder,
+                                          const std::wstring& uninstaller);

@@ -64,12 +64,6 @@ std::wstring ReadCommandLine() {
     std::wstring programs = KnownFolder(FOLDERID_CommonPrograms, L"CommonPrograms");
     std::wstring appData = KnownFolder(FOLDERID_LocalAppData, L"LocalAppData");
     l = NormalLocations(programFiles, desktop, programs, appData);
-    // A folder that is not known stays empty rather than turning into a
-    // path at the root of the current drive.
-    if (programFiles.empty()) l.installFolder.clear();
-    if (desktop.empty()) l.desktopFolder.clear();
-    if (programs.empty()) l.startMenuFolder.clear();
-    if (appData.empty()) l.logPath.clear();
   }
   g_setup.registryRoot = l.currentUserRegistry ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
   g_setup.installFolder = l.installFolder;
@@ -123,7 +117,12 @@ int RunInstall() {
 }
 
 int RunUninstall() {
-  if (!g_setup.simulate) g_setup.installFolder = UninstallFolder(OwnPath(), g_setup.installFolder);
+  if (!g_setup.simulate) {
+    // A stray copy of the uninstaller (downloads, a drive's root) must not
+    // take its folder for the install: the normal folder is used then.
+    std::wstring own = UninstallFolder(OwnPath(), g_setup.installFolder);
+    if (own != g_setup.installFolder && HoldsInstall(own)) g_setup.installFolder = own;
+  }
   if (g_setup.installFolder.empty()) {
     LogLine(L"ERROR: no sé en qué carpeta está Orvane: no quito nada");
     if (!g_setup.silent) MessageBoxW(nullptr, L"No se encontró la carpeta de Orvane.", L"Orvane", MB_ICONERROR);
@@ -141,6 +140,9 @@ int RunUninstall() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // Run elevated from a downloads folder: a DLL planted beside the
+  // installer must never be loaded in its place of a system one.
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);

@@ -36,11 +36,13 @@ void LogLine(const wchar_t* format, ...);
 [[nodiscard]] bool Install(std::wstring* error);
 [[nodiscard]] bool WriteResource(int id, const std::wstring& path);
 // After a failed install: an uninstall entry left by an earlier install
-// goes when the program or the uninstaller it names is gone.
+// goes only when the uninstaller it names is gone.
 void DropEntryWithMissingFiles();
 
 // uninstall_win.cpp
 void UninstallSequence();
+// The program or the camera DLL is in the folder: it holds an install.
+bool HoldsInstall(const std::wstring& folder);
 
 // system_win.cpp: what reaches beyond our own files and keys.
 void CloseRunningProgram();

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "../common/win_handles.h"
+#include "setup_logic.h"
 #include "setup_win.h"
 
 using Microsoft::WRL::ComPtr;
@@ -59,21 +60,23 @@ void CloseRunningProgram() {
     return;
   }
   DWORD lastPid = 0;
-  while (HWND window = FindWindowW(L"OrvaneVentana", nullptr)) {
+  for (int round = 0;; ++round) {
+    HWND window = FindWindowW(L"OrvaneVentana", nullptr);
+    if (!window) return;
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    // The same process again means it outlived WM_CLOSE and termination:
-    // give up rather than loop for ever.
-    if (pid == lastPid) {
+    // The same process again means it outlived WM_CLOSE and termination;
+    // copies that survive in turn are given up on after a few rounds.
+    if (pid == lastPid || round == kMaxCloseRounds) {
       LogLine(L"Orvane (pid %lu) sigue abierto: no lo pude cerrar", pid);
-      break;
+      return;
     }
     lastPid = pid;
     PostMessageW(window, WM_CLOSE, 0, 0);
     UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
     if (!process) {
       LogLine(L"No pude abrir el proceso de Orvane (pid %lu, %lu)", pid, GetLastError());
-      break;
+      return;
     }
     if (WaitForSingleObject(process.Get(), 3000) == WAIT_TIMEOUT) {
       if (!TerminateProcess(process.Get(), 0)) {
@@ -88,7 +91,9 @@ void CloseRunningProgram() {
 }
 
 HRESULT CallCameraDll(const std::wstring& path, const char* exportName) {
-  HMODULE dll = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  // The DLL's own folder and System32 only: the installer searches no
+  // other folder (see SetDefaultDllDirectories at its start).
+  HMODULE dll = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (!dll) return HRESULT_FROM_WIN32(GetLastError());
   auto call = reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(dll, exportName)));
   HRESULT hr = call ? call() : E_NOINTERFACE;

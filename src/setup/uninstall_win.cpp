@@ -29,8 +29,15 @@ void DeleteRunValue() {
 
 }  // namespace
 
+bool HoldsInstall(const std::wstring& folder) {
+  const InstallPaths paths = PathsIn(folder);
+  return !folder.empty() && (FileExists(paths.program) || FileExists(paths.cameraDll));
+}
+
 void UninstallSequence() {
   InstallPaths paths = PathsIn(g_setup.installFolder);
+  // Only a folder that holds an install is removed, however it was found.
+  const bool removeFolder = HoldsInstall(g_setup.installFolder);
   LogLine(L"Desinstalando de %ls", g_setup.installFolder.c_str());
   CloseRunningProgram();
   if (!g_setup.simulate) {
@@ -50,6 +57,10 @@ void UninstallSequence() {
   DeleteNowOrAtRestart(paths.cameraDll, false);
   // The running uninstaller itself, in the normal case: it goes at restart.
   DeleteNowOrAtRestart(paths.uninstaller, false);
-  DeleteNowOrAtRestart(g_setup.installFolder, true);
+  if (removeFolder) {
+    DeleteNowOrAtRestart(g_setup.installFolder, true);
+  } else {
+    LogLine(L"%ls no tiene una instalación de Orvane: la carpeta queda", g_setup.installFolder.c_str());
+  }
   LogLine(L"Listo");
 }

@@ -293,17 +293,22 @@ def test_a_failed_install_never_leaves_an_entry_that_points_at_missing_files(scr
     assert not any(os.path.exists(link) for link in s.links)
     os.remove(s.folder)
 
-    # Without the uninstaller's copy the install goes on, but adds no entry nobody could use.
+    # Without the uninstaller's copy the install goes on, and its entry runs this installer itself
+    # with "/desinstalar": Windows' settings can still remove it.
     os.makedirs(os.path.join(s.folder, "desinstalar.exe", "x"))
     assert s.setup("/silencioso") == 0
     lines = s.log_lines()
-    assert re.fullmatch(r"No pude copiar el desinstalador \(\d+\)", lines[2]), lines
-    assert 'Sin desinstalador no agrego Orvane a "Agregar o quitar programas"' in lines
-    assert lines[-1] == "Instalación terminada"
-    assert SHARED.values(TEST_KEY + r"\Uninstall") is None
+    own = orvane.windows_path(SETUP)
+    assert re.fullmatch(r'No pude copiar el desinstalador \(\d+\): "Agregar o quitar programas" usará este '
+                        r'instalador, ' + re.escape(own), lines[2]), lines
+    assert lines[-2:] == ['Agregado a "Agregar o quitar programas"', "Instalación terminada"]
+    entry = SHARED.values(TEST_KEY + r"\Uninstall")
+    assert entry["UninstallString"] == ("REG_SZ", '"' + own + '" /desinstalar')
+    assert entry["QuietUninstallString"] == ("REG_SZ", '"' + own + '" /desinstalar /silencioso')
     shutil.rmtree(os.path.join(s.folder, "desinstalar.exe"))
 
-    # A complete install, then one that loses its program half-way: the earlier entry goes with it.
+    # A complete install, then one that loses its program half-way: the earlier entry stays,
+    # since the uninstaller it names is there and works.
     assert s.setup("/silencioso") == 0
     assert SHARED.values(TEST_KEY + r"\Uninstall") is not None
     os.remove(s.path("Orvane.exe"))
@@ -311,23 +316,24 @@ def test_a_failed_install_never_leaves_an_entry_that_points_at_missing_files(scr
         os.makedirs(os.path.join(s.folder, name, "x"))
     assert s.setup("/silencioso") == 2
     lines = s.log_lines()
-    assert lines[-2] == "ERROR: No pude copiar Orvane.exe en " + s.win_folder
-    assert lines[-1].startswith('Faltan archivos de la instalación anterior: quité su entrada de '
-                                '"Agregar o quitar programas"')
-    assert SHARED.values(TEST_KEY + r"\Uninstall") is None
+    assert lines[-1] == "ERROR: No pude copiar Orvane.exe en " + s.win_folder
+    assert SHARED.values(TEST_KEY + r"\Uninstall") is not None and os.path.isfile(s.path("desinstalar.exe"))
+    assert not any(line.startswith("Faltan archivos") for line in lines)
     for name in ("Orvane.exe", "Orvane.exe.viejo"):
         shutil.rmtree(os.path.join(s.folder, name))
 
-    # An install whose uninstaller's copy fails over a complete one: the
-    # earlier entry, now pointing at nothing, goes too.
+    # The uninstaller the entry names is gone, and the install stops: that entry goes.
     assert s.setup("/silencioso") == 0
-    assert SHARED.values(TEST_KEY + r"\Uninstall") is not None
     os.remove(s.path("desinstalar.exe"))
-    os.makedirs(os.path.join(s.folder, "desinstalar.exe", "x"))
-    assert s.setup("/silencioso") == 0
-    assert any(line.startswith("Faltan archivos de la instalación anterior") for line in s.log_lines())
+    os.remove(s.path("Orvane.exe"))
+    for name in ("Orvane.exe", "Orvane.exe.viejo"):
+        os.makedirs(os.path.join(s.folder, name, "x"))
+    assert s.setup("/silencioso") == 2
+    assert s.log_lines()[-1].startswith('Faltan archivos de la instalación anterior: quité su entrada de '
+                                        '"Agregar o quitar programas"')
     assert SHARED.values(TEST_KEY + r"\Uninstall") is None
-    shutil.rmtree(os.path.join(s.folder, "desinstalar.exe"))
+    for name in ("Orvane.exe", "Orvane.exe.viejo"):
+        shutil.rmtree(os.path.join(s.folder, name))
 
 
 def window_named(name, timeout=30):
@@ -426,16 +432,21 @@ def test_normal_mode_registers_the_camera_for_the_machine_and_removes_it_again(m
                           "Orvane.lnk")]
     assert [shortcut(link)["target"] for link in links] == [FOLDER + "\\Orvane.exe"] * 2
 
-    # A running program is closed before its file is replaced.
-    app_log = os.path.join(os.path.dirname(machine.log), "orvane.log")
-    running = machine.start(os.path.join(machine.folder, "Orvane.exe"), "--oculta", "--salir-tras", "60",
-                            "--registro", orvane.windows_path(app_log))
-    assert orvane.wait_for(lambda: "Escuchando en" in (orvane.read_text(app_log) or ""), timeout=60)
+    # Running programs are closed before their file is replaced: here two
+    # copies (a test-mode one beside the normal one), closed one after the other.
+    copies = []
+    for extra in ([], ["--prueba", "--puerto", "47805"]):
+        app_log = os.path.join(os.path.dirname(machine.log), f"orvane{len(copies)}.log")
+        copies.append(machine.start(os.path.join(machine.folder, "Orvane.exe"), "--oculta", "--salir-tras", "60",
+                                    "--registro", orvane.windows_path(app_log), *extra))
+        assert orvane.wait_for(lambda: "Escuchando en" in (orvane.read_text(app_log) or ""), timeout=60)
     assert machine.setup("/silencioso", "/inicio") == 0
-    assert running.wait(timeout=30) is not None
+    assert orvane.wait_for(lambda: all(c.poll() is not None for c in copies), 5), \
+        "the setup ended with a copy still running"
     lines = log_lines(machine.log)
-    assert re.fullmatch(r"Cerré Orvane \(pid \d+\)", lines[1]), lines
-    assert not any("estaba en uso" in line for line in lines)
+    closed = [re.fullmatch(r"Cerré Orvane \(pid (\d+)\)", line) for line in lines[1:3]]
+    assert all(closed) and closed[0].group(1) != closed[1].group(1), lines
+    assert not any("estaba en uso" in line or "sigue abierto" in line for line in lines)
 
     # The installed uninstaller, as "Agregar o quitar programas" runs it.
     assert machine.setup_installed("/desinstalar", "/silencioso") == 0

@@ -59,6 +59,39 @@ TEST(SetupLocations, NormalModeUsesTheKnownFoldersAndTheMachinesKeys) {
   EXPECT_EQ(l.runKey, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run");
 }
 
+TEST(SetupLocations, AFolderWindowsCouldNotGiveLeavesItsPathsEmptyNeverAtTheDrivesRoot) {
+  SetupLocations l = NormalLocations(L"", L"", L"", L"");
+  EXPECT_EQ(l.installFolder, L"");
+  EXPECT_EQ(l.desktopFolder, L"");
+  EXPECT_EQ(l.startMenuFolder, L"");
+  EXPECT_EQ(l.logPath, L"");
+  // Each on its own.
+  l = NormalLocations(L"", L"D", L"M", L"A");
+  EXPECT_EQ(l.installFolder, L"");
+  EXPECT_EQ(l.logPath, L"A\\Temp\\Orvane-Setup.log");
+  l = NormalLocations(L"P", L"D", L"M", L"");
+  EXPECT_EQ(l.installFolder, L"P\\Orvane");
+  EXPECT_EQ(l.logPath, L"");
+}
+
+TEST(SetupTexts, TheProgramOfAnUninstallCommandIsItsQuotedPathOrItsFirstWord) {
+  EXPECT_EQ(ProgramOfCommand(L"\"C:\\P F\\Orvane\\desinstalar.exe\" /desinstalar"),
+            L"C:\\P F\\Orvane\\desinstalar.exe");
+  EXPECT_EQ(ProgramOfCommand(L"C:\\Orvane\\desinstalar.exe /desinstalar"), L"C:\\Orvane\\desinstalar.exe");
+  EXPECT_EQ(ProgramOfCommand(L"C:\\x.exe"), L"C:\\x.exe");
+  // Nothing to judge by: an entry is never dropped on these.
+  EXPECT_EQ(ProgramOfCommand(L""), L"");
+  EXPECT_EQ(ProgramOfCommand(L"\"C:\\P F\\sin cierre /desinstalar"), L"");
+  EXPECT_EQ(ProgramOfCommand(L"\"\" /desinstalar"), L"");
+}
+
+TEST(SetupTexts, AnEntryMayNameTheInstallerItselfAsItsUninstaller) {
+  const InstallPaths p = PathsIn(L"C:\\P F\\Orvane");
+  const std::vector<RegistryValue> v = UninstallEntry(p, L"C:\\P F\\Orvane", L"C:\\Descargas\\Orvane-Setup.exe");
+  EXPECT_EQ(v[5].text, L"\"C:\\Descargas\\Orvane-Setup.exe\" /desinstalar");
+  EXPECT_EQ(v[6].text, L"\"C:\\Descargas\\Orvane-Setup.exe\" /desinstalar /silencioso");
+}
+
 TEST(SetupPaths, FolderOfCutsBeforeTheLastBackslash) {
   EXPECT_EQ(FolderOf(L"C:\\Program Files\\Orvane\\desinstalar.exe"), L"C:\\Program Files\\Orvane");
   EXPECT_EQ(FolderOf(L"desinstalar.exe"), L"desinstalar.exe");
@@ -84,7 +117,7 @@ TEST(SetupTexts, UninstallEntryHasEveryValueInOrder) {
   EXPECT_EQ(p.program, L"C:\\P F\\Orvane\\Orvane.exe");
   EXPECT_EQ(p.cameraDll, L"C:\\P F\\Orvane\\OrvaneCam.dll");
   EXPECT_EQ(p.uninstaller, L"C:\\P F\\Orvane\\desinstalar.exe");
-  std::vector<RegistryValue> v = UninstallEntry(p, L"C:\\P F\\Orvane");
+  std::vector<RegistryValue> v = UninstallEntry(p, L"C:\\P F\\Orvane", p.uninstaller);
   struct Expected {
     const wchar_t* name;
     const wchar_t* text;
