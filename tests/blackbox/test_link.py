@@ -93,6 +93,47 @@ def test_denials_carry_their_reason(clean_settings, tmp_path, args, reason):
     assert app.wait_line(rf"DENY \({reason}\) a iPhone de prueba")
 
 
+def test_codigo_as_the_last_argument_keeps_the_drawn_code_and_an_empty_code_never_pairs(clean_settings, tmp_path):
+    app = Running(tmp_path, "--codigo")  # nothing follows it
+    qr = app.wait_line(r"QR: orvane://pc\?host=[0-9.]+&port=\d+&code=(\d*)&id=.*")
+    assert qr and re.fullmatch(r"\d{6}", qr.group(1)), "the drawn code stays: " + str(qr and qr.group(0))
+    code, frames, _ = sim(app.port, "--code", "", "--seconds", "3")
+    assert code == 3 and json.loads(frames[0]["payload"]) == {"reason": "code"}
+    code, _, _ = sim(app.port, "--code", qr.group(1), "--seconds", "1")
+    assert code == 0, "the drawn code pairs"
+
+
+def test_requests_nobody_answers_are_denied_after_two_minutes_and_free_their_places(clean_settings, tmp_path):
+    app = Running(tmp_path, seconds=180)
+
+    def ask(name):
+        return subprocess.Popen([SIM, "--port", str(app.port), "--device", name, "--seconds", "1"],
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+
+    waiting = []
+    for i in range(8):
+        waiting.append(ask(f"Espera{i}"))
+        assert app.wait_line(rf"HELLO de Espera{i} .*", timeout=10)
+    asked_at = time.monotonic()
+    # Every place is taken: a ninth is told so at once.
+    code, frames, _ = sim(app.port, "--device", "Noveno", "--seconds", "1", timeout=20)
+    assert code == 3 and json.loads(frames[0]["payload"]) == {"reason": "timeout"}
+    # Nobody answers: after 120 s each of the eight is denied, not sooner.
+    for p in waiting:
+        out, _ = p.communicate(timeout=150)
+        assert p.returncode == 3
+        assert json.loads(json.loads(out.splitlines()[0])["payload"]) == {"reason": "timeout"}
+    waited = time.monotonic() - asked_at
+    assert 115 < waited < 135, waited
+    assert len(app.lines("DENY (timeout) a Espera")) == 8
+    # Their places are free again: a new phone waits rather than being told "timeout".
+    late = ask("Despues")
+    assert app.wait_line(r"HELLO de Despues .*", timeout=10)
+    time.sleep(3)
+    assert late.poll() is None, "the new phone was turned away: the places were not freed"
+    late.kill()
+
+
 def test_second_phone_is_busy_while_the_first_streams(clean_settings, tmp_path, clip_dir):
     app = Running(tmp_path, "--codigo", CODE)
     token_file = str(tmp_path / "token")

@@ -31,7 +31,7 @@ TEST(HelloDecision, Table) {
       {R"({"v":1,"device":"x"})", HelloVerdict::AskUser},
   };
   for (const Case& c : cases) EXPECT_EQ(Decide(c.hello), c.verdict) << c.hello;
-  EXPECT_EQ(Decide(R"({"v":1,"code":""})", ""), HelloVerdict::ApprovedByCode) << "an empty code matches an empty one";
+  EXPECT_EQ(Decide(R"({"v":1,"code":""})", ""), HelloVerdict::DenyCode) << "an empty code never pairs";
 }
 
 TEST(HelloDecision, TokenLookupOnlyWhenATokenIsPresent) {

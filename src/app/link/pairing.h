@@ -21,7 +21,10 @@ template <typename TokenIsLinked>
 HelloVerdict DecideHello(const HelloMessage& hello, std::string_view currentCode, TokenIsLinked&& tokenIsLinked) {
   if (TruncatedInt(hello.v) != 1) return HelloVerdict::DenyVersion;
   if (hello.hasToken && tokenIsLinked(hello.token)) return HelloVerdict::ApprovedByToken;
-  if (hello.hasCode) return hello.code == currentCode ? HelloVerdict::ApprovedByCode : HelloVerdict::DenyCode;
+  // An empty code never pairs, whatever the current one is.
+  if (hello.hasCode) {
+    return !currentCode.empty() && hello.code == currentCode ? HelloVerdict::ApprovedByCode : HelloVerdict::DenyCode;
+  }
   if (hello.hasToken) return HelloVerdict::DenyToken;
   return HelloVerdict::AskUser;
 }

@@ -554,6 +554,7 @@ void PhoneLink::NewPairingCode() {
 }
 
 void PhoneLink::SetPairingCode(const std::string& code) {
+  if (code.empty()) return;  // the drawn code stays
   std::lock_guard lock(stateLock_);
   pairingCode_ = code;
 }
