@@ -106,3 +106,29 @@ def test_a_lost_device_is_made_again_for_the_windows_the_decoder_and_the_camera(
         proc.wait(timeout=20)
         if viewer:
             viewer.proc.kill()
+
+
+def test_with_only_the_warp_adapter_the_program_comes_up_and_decodes(clean_settings, tmp_path):
+    fault = tmp_path / "falla.txt"
+    fault.write_text("sin-hardware")  # read once, before the first device is made
+    log = orvane.Log(str(tmp_path / "orvane.log"))
+    proc = orvane.start("--prueba", "--registro", orvane.windows_path(log.log_path), "--salir-tras", "60",
+                        "--codigo", CODE, "--simular-falla", orvane.windows_path(fault))
+    phone = None
+    try:
+        port = log.wait_listening(timeout=60)
+        assert log.find(r"D3D11 por hardware falló \(0x887a0004\), uso WARP")
+        main = screen.wait_for(main_window, 20)
+        assert main, "no window"
+        screen.move(5, 5)
+        phone = Phone(port, str(tmp_path), "--code", CODE, "--clip", os.path.join(clips(), "clip-720p30.h264"),
+                      "--width", "1280", "--height", "720", "--fps", "30", "--seconds", "50")
+        assert orvane.wait_for(lambda: counts(log)[0] >= 30, 20), log.log()[-10:]
+        first = preview(main)
+        assert screen.wait_for(lambda: preview(main) != first, 3), "the picture is not drawn"
+    finally:
+        if phone:
+            phone.stop()
+        if proc.poll() is None:
+            proc.terminate()
+        proc.wait(timeout=20)

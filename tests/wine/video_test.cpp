@@ -6,6 +6,7 @@
 #include "app/core/platform.h"
 #include "app/video/video_pipeline.h"
 #include "clips.h"
+#include "decoder_spy.h"
 #include "video_env.h"
 
 namespace {
@@ -62,15 +63,60 @@ TEST_F(Video, EveryPictureIsDecodedAndCounted) {
   EXPECT_GT(video.DecodeMs(), 0.0);
 }
 
+// The pipeline's decoder with a spy in front, for one test.
+class SpiedDecoder {
+ public:
+  SpiedDecoder() {
+    DecoderSpy::record = &record;
+    UseDecoderFactoryForTests(&DecoderSpy::Create);
+  }
+  ~SpiedDecoder() {
+    UseDecoderFactoryForTests(nullptr);
+    DecoderSpy::record = nullptr;
+  }
+  DecoderSpy::Record record;
+};
+
 TEST_F(Video, PicturesBeforeTheFirstKeyframeNeverReachTheDecoder) {
-  std::wstring log = TempLog();
-  LogOpen(log);
+  SpiedDecoder spy;
   video.Configure(1280, 720, 30);
+  ASSERT_TRUE(video.HasDecoder());
   Feed(video, clip720, 1, 15);  // P-frames only
+  EXPECT_EQ(spy.record.Inputs(), 0u) << "a picture before the first key frame was offered";
   EXPECT_EQ(video.DecodedFrames(), 0u);
   Feed(video, clip720, 15, 45);
+  EXPECT_EQ(spy.record.Inputs(), 30u);
   EXPECT_GE(video.DecodedFrames(), 28u);
-  EXPECT_EQ(Count(ReadLog(log), "ProcessInput"), 0u) << "the dropped units were never offered";
+}
+
+TEST_F(Video, AnInputTheDecoderRefusesIsOfferedOnceMoreAfterADrain) {
+  SpiedDecoder spy;
+  video.Configure(1280, 720, 30);
+  Feed(video, clip720, 0, 10);
+  spy.record.events.clear();
+  spy.record.refusals = 1;
+  Feed(video, clip720, 10, 11);
+  const auto& e = spy.record.events;
+  ASSERT_GE(e.size(), 3u);
+  EXPECT_EQ(e.front().first, 'R');
+  // Between the refusal and the retry only outputs: the drain.
+  size_t retry = 1;
+  while (retry < e.size() && e[retry].first == 'O') ++retry;
+  EXPECT_GT(retry, 1u) << "no drain before the retry";
+  ASSERT_LT(retry, e.size());
+  EXPECT_EQ(e[retry].first, 'I');
+  EXPECT_EQ(e[retry].second, e.front().second) << "the retry is the same input";
+  EXPECT_EQ(spy.record.Inputs(), 2u) << "exactly one retry";
+  // Refused twice in a row: given up after the one retry, and the stream goes on.
+  spy.record.events.clear();
+  spy.record.refusals = 2;
+  const unsigned long long before = video.DecodedFrames();
+  Feed(video, clip720, 11, 12);
+  EXPECT_EQ(spy.record.Inputs(), 2u);
+  spy.record.events.clear();
+  Feed(video, clip720, 12, 20);
+  EXPECT_EQ(spy.record.Inputs(), 8u);
+  EXPECT_GT(video.DecodedFrames(), before);
 }
 
 TEST_F(Video, PicturesNotToBeShownAreCountedAndGoNowhere) {

@@ -102,6 +102,9 @@ void OnGraphicsDeviceLost(HRESULT reason);
 // The one-second tick: a device that could not be made is tried again; in
 // test mode a requested fault is simulated.
 void GraphicsDeviceTick();
+// Test mode: the fault the "--simular-falla" file asks for, simulated now
+// (also before the first device is made).
+void SimulateRequestedFault();
 // Test mode: the words of the fault file given with "--simular-falla",
 // which is then removed; empty when there is none.
 std::string TakeSimulatedFault();

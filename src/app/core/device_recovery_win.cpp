@@ -87,10 +87,13 @@ class ReleaseProbe final : public IUnknown {
 // {5B0E6F4A-3C1D-4E2B-9F8A-7D6C5B4A3921}
 constexpr GUID kReleaseProbeKey = {0x5b0e6f4a, 0x3c1d, 0x4e2b, {0x9f, 0x8a, 0x7d, 0x6c, 0x5b, 0x4a, 0x39, 0x21}};
 
+}  // namespace
+
 // Test mode: the file's words say which fault comes next: "dibujo" (the
 // next drawing), "presentacion" (the next present), "decodificacion" (the
 // next picture decoded), "sin-dispositivo N" (the next N devices cannot be
-// made). The file is removed once read.
+// made), "sin-hardware" (from now on only WARP). The file is removed once
+// read.
 void SimulateRequestedFault() {
   std::string text = TakeSimulatedFault();
   if (text.empty()) return;
@@ -108,6 +111,8 @@ void SimulateRequestedFault() {
       g_ui.failNextPresent = true;
     } else if (word == "decodificacion") {
       g_video.SimulateDeviceLoss();
+    } else if (word == "sin-hardware") {
+      FailHardwareDevices(true);
     } else if (word == "sin-dispositivo") {
       int count = 0;
       words >> count;
@@ -119,8 +124,6 @@ void SimulateRequestedFault() {
   }
   LogLine("Prueba: falla simulada (%s)", text.c_str());
 }
-
-}  // namespace
 
 std::string TakeSimulatedFault() {
   std::string text;

@@ -169,6 +169,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
   (void)g_settings.Load(g_options.prueba);
 
+  SimulateRequestedFault();  // test mode: a PC without a hardware adapter, say
   if (!g_video.InitGraphics()) {
     MessageBoxW(nullptr, L"No se pudo iniciar el video (Direct3D 11).", L"Orvane", MB_ICONERROR);
     return 1;

@@ -66,7 +66,11 @@ class LockedBuffer {
 
 int64_t Now100ns() { return MicrosecondsNow() * 10; }
 
+HRESULT (*g_decoderFactory)(IMFTransform** out) = nullptr;
+
 }  // namespace
+
+void UseDecoderFactoryForTests(HRESULT (*factory)(IMFTransform** out)) { g_decoderFactory = factory; }
 
 void VideoPipeline::Configure(int width, int height, int fps) {
   if (width <= 0 || height <= 0 || width > 7680 || height > 4320) return;
@@ -84,7 +88,9 @@ void VideoPipeline::Configure(int width, int height, int fps) {
 
 bool VideoPipeline::CreateDecoder() {
   decoder_.Reset();
-  HRESULT hr = CoCreateInstance(CLSID_CMSH264DecoderMFT, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&decoder_));
+  HRESULT hr = g_decoderFactory ? g_decoderFactory(decoder_.ReleaseAndGetAddressOf())
+                                : CoCreateInstance(CLSID_CMSH264DecoderMFT, nullptr, CLSCTX_INPROC_SERVER,
+                                                   IID_PPV_ARGS(&decoder_));
   if (FAILED(hr)) {
     LogLine("CoCreateInstance H264 MFT 0x%08x", static_cast<unsigned>(hr));
     decoder_.Reset();

@@ -16,9 +16,11 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 std::atomic<int> g_failingCreations{0};
+std::atomic<bool> g_noHardware{false};
 }  // namespace
 
 void FailNextDeviceCreations(int count) { g_failingCreations = count; }
+void FailHardwareDevices(bool on) { g_noHardware = on; }
 
 bool CreateGraphicsDevice(GraphicsDevice* out) {
   *out = GraphicsDevice{};
@@ -27,9 +29,11 @@ bool CreateGraphicsDevice(GraphicsDevice* out) {
     return false;
   }
   const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_1, D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_1};
-  HRESULT hr = D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr,
-                                 D3D11_CREATE_DEVICE_BGRA_SUPPORT | D3D11_CREATE_DEVICE_VIDEO_SUPPORT, levels,
-                                 ARRAYSIZE(levels), D3D11_SDK_VERSION, &out->device, nullptr, &out->context);
+  HRESULT hr = g_noHardware ? DXGI_ERROR_UNSUPPORTED
+                            : D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr,
+                                                D3D11_CREATE_DEVICE_BGRA_SUPPORT | D3D11_CREATE_DEVICE_VIDEO_SUPPORT,
+                                                levels, ARRAYSIZE(levels), D3D11_SDK_VERSION, &out->device, nullptr,
+                                                &out->context);
   if (FAILED(hr)) {
     LogLine("D3D11 por hardware falló (0x%08x), uso WARP", static_cast<unsigned>(hr));
     out->device.Reset();

@@ -62,6 +62,10 @@ struct GraphicsDevice {
 // Test seams: the next `count` device creations fail; the next picture
 // decoded finds its device removed. Only the test mode calls them.
 void FailNextDeviceCreations(int count);
+// Test seam: as on a PC without a hardware adapter, only WARP can be made.
+void FailHardwareDevices(bool on);
+// Test seam: decoders come from `factory` (null: the system's H.264 decoder).
+void UseDecoderFactoryForTests(HRESULT (*factory)(IMFTransform** out));
 
 class VideoPipeline {
  public:
