@@ -85,7 +85,11 @@ def test_odd_input_still_draws_and_an_unwritable_path_is_code_four(tmp_path):
     assert Picture(unknown).rgba == Picture(plain).rgba, "an unknown state draws the waiting state"
     not_an_image = tmp_path / "cuadro.txt"
     not_an_image.write_text("no es una imagen")
-    assert capture(tmp_path / "with.png", "--estado", "conectado", "--cuadro", orvane.windows_path(not_an_image)) == 0
+    without = tmp_path / "without.png"
+    assert capture(without, "--estado", "conectado") == 0
+    with_text = tmp_path / "with.png"
+    assert capture(with_text, "--estado", "conectado", "--cuadro", orvane.windows_path(not_an_image)) == 0
+    assert Picture(with_text).rgba == Picture(without).rgba, "a file that is not a picture is drawn as no picture"
     assert capture(tmp_path / "no-existe" / "x.png") == 4
     # A scale no picture can be made at: no target, code two, no file.
     for scale in ("1000", "1e30"):

@@ -1,6 +1,7 @@
 """Start-up, run modes and the settings file, seen from outside the program."""
 import os
 import re
+import threading
 import time
 
 import orvane
@@ -114,10 +115,36 @@ def test_second_normal_start_shows_the_running_copy_and_returns_zero(clean_setti
         assert first.wait(timeout=30) == 0
 
 
-def test_capture_mode_touches_no_settings_and_no_port(clean_settings, tmp_path):
-    out = tmp_path / "ui.png"
-    code, seconds = orvane.run("--captura", orvane.windows_path(out), "--puerto", "47807")
-    assert code in (0, 2, 3, 4)
-    assert not os.path.exists(clean_settings)
-    assert not orvane.port_accepts(47807)
-    assert seconds < 30
+def test_capture_mode_draws_beside_a_running_copy_and_touches_no_settings_and_no_port(clean_settings, tmp_path,
+                                                                                      log_path):
+    # A normal copy runs: it holds the single-instance mutex and its settings file.
+    first = orvane.start("--oculta", "--salir-tras", "20", "--registro", orvane.windows_path(log_path))
+    try:
+        assert orvane.wait_for(lambda: "estado " in (orvane.read_text(log_path) or ""), timeout=20)
+        settings = os.path.join(clean_settings, "orvane.ini")
+        before = orvane.read_text(settings)
+        assert before
+        bound = []
+        done = threading.Event()
+
+        def watch():
+            while not done.is_set():
+                if orvane.port_accepts(47807):
+                    bound.append(time.monotonic())
+                time.sleep(0.02)
+
+        watcher = threading.Thread(target=watch)
+        watcher.start()
+        out = tmp_path / "ui.png"
+        code, seconds = orvane.run("--captura", orvane.windows_path(out), "--puerto", "47807")
+        done.set()
+        watcher.join()
+        # Drawn, although another copy runs: the capture does not hand over to it.
+        assert code == 0 and out.stat().st_size > 0
+        assert not bound, "the capture listened on its port"
+        assert orvane.read_text(settings) == before
+        assert not orvane.visible_windows("^Orvane$"), "the capture showed the running copy's window"
+        assert first.poll() is None
+        assert seconds < 30
+    finally:
+        first.kill()

@@ -91,11 +91,19 @@ TEST_F(LogFile, LinesAreTimeStampedAndFlushedAtOnce) {
   EXPECT_EQ(text[12], ' ');
 }
 
-TEST_F(LogFile, NothingIsWrittenWithoutALog) {
+TEST_F(LogFile, WithoutAPathNoFileIsMadeAnywhere) {
+  // Run in an empty folder: a log of its own would land there.
+  char folder[] = "/tmp/orvane-nolog-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  char before[4096];
+  ASSERT_NE(getcwd(before, sizeof before), nullptr);
+  ASSERT_EQ(chdir(folder), 0);
   LogOpen(L"");
   EXPECT_FALSE(LogIsOpen());
   LogLine("nada");
-  EXPECT_EQ(Contents(), "");
+  LogClose();
+  ASSERT_EQ(chdir(before), 0);
+  EXPECT_EQ(rmdir(folder), 0) << "something was written in the working folder";
 }
 
 TEST_F(LogFile, ReportWritesOneLinePerStageWithSamples) {
