@@ -362,6 +362,17 @@ def test_dialogs_ask_before_anything_changes(scratch):
     press(["Return"])
     assert p.wait(timeout=60) == 0
     assert_installed(s, start_with_windows=False)
+    # Ticked (the check box is two tabs from "Instalar"): the Run value is written.
+    p = SHARED.start(SETUP, "/simular", s.win)
+    press(["Tab", "Tab", "space", "Return"])
+    assert p.wait(timeout=60) == 0
+    assert "Abrir al iniciar Windows: sí" in s.log_lines()
+    assert_installed(s, start_with_windows=True)
+    # And unticked again on the next install: the value goes.
+    p = SHARED.start(SETUP, "/simular", s.win)
+    press(["Return"])
+    assert p.wait(timeout=60) == 0
+    assert_installed(s, start_with_windows=False)
 
     # The uninstall question: "No" keeps everything, "Yes" removes it and says so.
     p = SHARED.start(SETUP, "/simular", s.win, "/desinstalar")
