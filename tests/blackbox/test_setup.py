@@ -481,3 +481,23 @@ def test_normal_uninstall_without_the_camera_dll_logs_module_not_found_and_goes_
     assert lines[-1] == "Listo"
     assert machine.values(MACHINE_UNINSTALL) is None
     assert not os.path.exists(os.path.join(machine.folder, "Orvane.exe"))
+
+
+def test_a_stray_uninstaller_removes_the_install_and_never_its_own_folder(machine):
+    assert machine.setup("/silencioso") == 0
+    downloads = os.path.join(machine.path, "drive_c", "users", "Public", "Descargas")
+    os.makedirs(downloads, exist_ok=True)
+    stray = os.path.join(downloads, "desinstalar.exe")
+    shutil.copy(os.path.join(machine.folder, "desinstalar.exe"), stray)
+    with open(os.path.join(downloads, "foto.jpg"), "w") as f:
+        f.write("keep me")
+    assert machine.run(stray, "/desinstalar", "/silencioso") == 0
+    lines = log_lines(machine.log)
+    assert lines[0] == "Desinstalando de " + FOLDER, lines
+    assert machine.values(MACHINE_UNINSTALL) is None
+    assert not os.path.exists(os.path.join(machine.folder, "Orvane.exe"))
+    # Nothing of the downloads folder goes, now or at the next restart.
+    assert sorted(os.listdir(downloads)) == ["desinstalar.exe", "foto.jpg"]
+    _, pending = machine.reg("query", r"HKLM\System\CurrentControlSet\Control\Session Manager", "/v",
+                             "PendingFileRenameOperations")
+    assert "Descargas" not in pending
