@@ -42,20 +42,50 @@ def count_lines(log, pattern):
     return sum(1 for line in log.log() if re.fullmatch(pattern, line))
 
 
-def test_a_lost_device_is_made_again_for_the_windows_the_decoder_and_the_camera(clean_settings, tmp_path):
-    fault = tmp_path / "falla.txt"
-    log = orvane.Log(str(tmp_path / "orvane.log"))
-    proc = orvane.start("--prueba", "--registro", orvane.windows_path(log.log_path), "--salir-tras", "120",
-                        "--codigo", CODE, "--simular-falla", orvane.windows_path(fault))
-    phone = viewer = None
-    try:
-        port = log.wait_listening(timeout=60)
+class Streaming:
+    """The program in test mode with its window shown, a fault file, and the phone stand-in streaming
+    720p30 to it; what the test started is stopped on leaving."""
+
+    def __init__(self, tmp_path, seconds, fault_text=None):
+        self.fault = tmp_path / "falla.txt"
+        if fault_text:
+            self.fault.write_text(fault_text)
+        self.tmp_path, self.seconds = tmp_path, seconds
+        self.log = orvane.Log(str(tmp_path / "orvane.log"))
+        self.phone = self.viewer = None
+
+    def __enter__(self):
+        self.proc = orvane.start("--prueba", "--registro", orvane.windows_path(self.log.log_path), "--salir-tras",
+                                 str(self.seconds), "--codigo", CODE, "--simular-falla",
+                                 orvane.windows_path(self.fault))
+        return self
+
+    def window_and_phone(self):
+        port = self.log.wait_listening(timeout=60)
         main = screen.wait_for(main_window, 20)
-        assert main
+        assert main, "no window"
         screen.move(5, 5)
-        phone = Phone(port, str(tmp_path), "--code", CODE, "--clip", os.path.join(clips(), "clip-720p30.h264"),
-                      "--width", "1280", "--height", "720", "--fps", "30", "--seconds", "110")
-        viewer = Viewer("--width", "1280", "--height", "720", "--seconds", "100")
+        self.phone = Phone(port, str(self.tmp_path), "--code", CODE, "--clip",
+                           os.path.join(clips(), "clip-720p30.h264"), "--width", "1280", "--height", "720",
+                           "--fps", "30", "--seconds", str(self.seconds - 10))
+        return main
+
+    def __exit__(self, *exc):
+        if self.phone:
+            self.phone.stop()
+        if self.proc.poll() is None:
+            self.proc.terminate()
+        self.proc.wait(timeout=20)
+        if self.viewer:
+            self.viewer.proc.kill()
+
+
+def test_a_lost_device_is_made_again_for_the_windows_the_decoder_and_the_camera(clean_settings, tmp_path):
+    with Streaming(tmp_path, 120) as run:
+        log, fault = run.log, run.fault
+        main = run.window_and_phone()
+        phone = run.phone
+        viewer = run.viewer = Viewer("--width", "1280", "--height", "720", "--seconds", "100")
         assert log.wait_line(r"demora ms .* vista=[0-9.]+/[0-9.]+ .*", timeout=30), "the picture was shown"
 
         def recovered(step, losses, reason=REMOVED):
@@ -98,37 +128,13 @@ def test_a_lost_device_is_made_again_for_the_windows_the_decoder_and_the_camera(
         # The camera was never left without pictures for long.
         times = [t for t, s in viewer.samples() if s["ymean"] != 16.0]
         assert times and max(b - a for a, b in zip(times, times[1:])) < 2.5
-    finally:
-        if phone:
-            phone.stop()
-        if proc.poll() is None:
-            proc.terminate()
-        proc.wait(timeout=20)
-        if viewer:
-            viewer.proc.kill()
 
 
 def test_with_only_the_warp_adapter_the_program_comes_up_and_decodes(clean_settings, tmp_path):
-    fault = tmp_path / "falla.txt"
-    fault.write_text("sin-hardware")  # read once, before the first device is made
-    log = orvane.Log(str(tmp_path / "orvane.log"))
-    proc = orvane.start("--prueba", "--registro", orvane.windows_path(log.log_path), "--salir-tras", "60",
-                        "--codigo", CODE, "--simular-falla", orvane.windows_path(fault))
-    phone = None
-    try:
-        port = log.wait_listening(timeout=60)
-        assert log.find(r"D3D11 por hardware falló \(0x887a0004\), uso WARP")
-        main = screen.wait_for(main_window, 20)
-        assert main, "no window"
-        screen.move(5, 5)
-        phone = Phone(port, str(tmp_path), "--code", CODE, "--clip", os.path.join(clips(), "clip-720p30.h264"),
-                      "--width", "1280", "--height", "720", "--fps", "30", "--seconds", "50")
-        assert orvane.wait_for(lambda: counts(log)[0] >= 30, 20), log.log()[-10:]
+    # Read once, before the first device is made.
+    with Streaming(tmp_path, 60, fault_text="sin-hardware") as run:
+        main = run.window_and_phone()
+        assert run.log.find(r"D3D11 por hardware falló \(0x887a0004\), uso WARP")
+        assert orvane.wait_for(lambda: counts(run.log)[0] >= 30, 20), run.log.log()[-10:]
         first = preview(main)
         assert screen.wait_for(lambda: preview(main) != first, 3), "the picture is not drawn"
-    finally:
-        if phone:
-            phone.stop()
-        if proc.poll() is None:
-            proc.terminate()
-        proc.wait(timeout=20)
