@@ -132,6 +132,28 @@ def test_streams_the_clip_as_access_units_at_its_rate(pc, clip_dir, tmp_path):
     peer.close()
 
 
+def test_aud_after_ends_each_unit_with_an_access_unit_delimiter(pc, clip_dir, tmp_path):
+    clip = os.path.join(clip_dir, "clip-720p30.h264")
+    sim, peer, _ = hello_of(pc, "--clip", sim_path(clip), "--fps", "30", "--seconds", "1.2", "--aud-after")
+    welcome(peer)
+    videos = []
+    try:
+        while True:
+            k, p = peer.read()
+            if k == PING:
+                peer.send(PONG, p)
+            if k == VIDEO:
+                videos.append(p[9:])
+    except ConnectionError:
+        pass
+    assert sim.wait()[0] == 0
+    delimiter = b"\x00\x00\x00\x01\x09\xf0"
+    assert len(videos) >= 20 and all(v.endswith(delimiter) for v in videos)
+    # Without the delimiters, the clip's own units.
+    assert b"".join(v[:-len(delimiter)] for v in videos[:30]).startswith(open(clip, "rb").read()[:1000])
+    peer.close()
+
+
 def test_answers_pings_with_the_same_payload_and_pings_every_second(pc, clip_dir):
     sim, peer, _ = hello_of(pc, "--seconds", "3.5")
     welcome(peer)

@@ -64,6 +64,7 @@ struct Options {
   double deafAfter = -1;   // stop reading after this many seconds, and flood the PC with large Pings
   bool sendConfig = true;
   bool sendStatus = true;
+  bool audAfter = false;  // end each access unit with an access unit delimiter, as some encoders do
   double configAfter = -1;  // a CONFIG of its own after this many seconds
   int laterWidth = 0, laterHeight = 0, laterFps = 0;
 };
@@ -77,6 +78,7 @@ void Usage() {
                "          [--focus-modes face,auto,manual] [--no-blur-support] [--focus-mode M]\n"
                "          [--focus-value V] [--faces N] [--blur V] [--battery V] [--camera N] [--paused]\n"
                "          [--seconds S] [--silent-after S] [--deaf-after S] [--no-config] [--no-status]\n"
+               "          [--aud-after]\n"
                "          [--config-after S WxH@F]\n");
 }
 
@@ -102,6 +104,7 @@ bool ParseOptions(int argc, char** argv, Options* o) {
     else if (a == "--paused") o->paused = true;
     else if (a == "--no-config") o->sendConfig = false;
     else if (a == "--no-status") o->sendStatus = false;
+    else if (a == "--aud-after") o->audAfter = true;
     else if (a == "--code" && hasValue) { o->hasCode = true; o->code = argv[++i]; }
     else if (a == "--token" && hasValue) { o->hasToken = true; o->token = argv[++i]; }
     else if (a == "--hello" && hasValue) { o->helloRawGiven = true; o->helloRaw = argv[++i]; }
@@ -437,9 +440,20 @@ class Phone {
           if (NowUs() - nextFrame > 1000000) nextFrame = NowUs();  // fell far behind: do not burst
         }
         if (sendVideo) {
+          const uint8_t* data = clip_.bytes.data() + unit->offset;
+          size_t size = unit->size;
+          std::vector<uint8_t> ended;
+          if (o_.audAfter) {
+            // The delimiter says the unit is complete: a decoder that waits
+            // for the next unit's start to know it has no need to wait.
+            static constexpr uint8_t kDelimiter[] = {0, 0, 0, 1, 0x09, 0xF0};
+            ended.assign(data, data + size);
+            ended.insert(ended.end(), std::begin(kDelimiter), std::end(kDelimiter));
+            data = ended.data();
+            size = ended.size();
+          }
           std::vector<uint8_t> payload =
-              EncodeVideoPayload(static_cast<uint64_t>(NowUs()), unit->keyframe, clip_.bytes.data() + unit->offset,
-                                 unit->size);
+              EncodeVideoPayload(static_cast<uint64_t>(NowUs()), unit->keyframe, data, size);
           lock.unlock();
           for (auto& [type, text] : outbox) SendText(type, text);
           outbox.clear();
