@@ -1,8 +1,12 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <cstdio>
+#include <cstring>
+
 #include "../../common/win_missing.h"
 #include "diagnostics_win.h"
+#include "log.h"
 
 namespace {
 CpuMemorySample g_sample;
@@ -30,3 +34,45 @@ void SampleCpuAndMemory() {
 }
 
 const CpuMemorySample& CurrentCpuMemory() { return g_sample; }
+
+namespace {
+
+// "module+offset" for a code address.
+void DescribeAddress(DWORD64 address, char* out, size_t size) {
+  HMODULE module = nullptr;
+  char name[MAX_PATH] = "?";
+  if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         reinterpret_cast<LPCSTR>(address), &module)) {
+    char path[MAX_PATH];
+    if (GetModuleFileNameA(module, path, MAX_PATH)) {
+      const char* slash = strrchr(path, '\\');
+      snprintf(name, sizeof name, "%s", slash ? slash + 1 : path);
+    }
+  }
+  snprintf(out, size, "%s+0x%llx", name,
+           static_cast<unsigned long long>(address - reinterpret_cast<DWORD64>(module)));
+}
+
+LONG WINAPI LogCrash(EXCEPTION_POINTERS* pointers) {
+  const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
+  char where[MAX_PATH + 32];
+  DescribeAddress(reinterpret_cast<DWORD64>(record->ExceptionAddress), where, sizeof where);
+  LogLine("Falla: excepción 0x%08lx en %s (hilo %lu)", record->ExceptionCode, where, GetCurrentThreadId());
+  // The call chain, by unwinding a copy of the faulting context.
+  CONTEXT context = *pointers->ContextRecord;
+  for (int frame = 0; frame < 24 && context.Rip; ++frame) {
+    DWORD64 base = 0;
+    PRUNTIME_FUNCTION function = RtlLookupFunctionEntry(context.Rip, &base, nullptr);
+    if (!function) break;
+    void* handlerData = nullptr;
+    DWORD64 establisher = 0;
+    RtlVirtualUnwind(UNW_FLAG_NHANDLER, base, context.Rip, function, &context, &handlerData, &establisher, nullptr);
+    DescribeAddress(context.Rip, where, sizeof where);
+    LogLine("  desde %s", where);
+  }
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+}  // namespace
+
+void LogCrashes() { SetUnhandledExceptionFilter(LogCrash); }

@@ -142,6 +142,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
   ParseCommandLine();
   LogOpen(g_options.registro);
+  LogCrashes();
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
   D2D1_FACTORY_OPTIONS factoryOptions{};
