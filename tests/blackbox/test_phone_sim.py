@@ -33,6 +33,21 @@ def hello_of(pc, *args):
     return sim, peer, payload.decode()
 
 
+def video_payloads(peer):
+    """Every Video payload until the stand-in hangs up, its Pings answered on the way."""
+    videos = []
+    try:
+        while True:
+            k, p = peer.read()
+            if k == PING:
+                peer.send(PONG, p)
+            if k == VIDEO:
+                videos.append(p)
+    except ConnectionError:
+        pass
+    return videos
+
+
 def welcome(peer, token=TOKEN):
     peer.send(WELCOME, json.dumps({"pc": "PC", "id": "x", "token": token}, separators=(",", ":")))
 
@@ -102,16 +117,7 @@ def test_streams_the_clip_as_access_units_at_its_rate(pc, clip_dir, tmp_path):
     status = json.loads(peer.read_until(STATUS, keep=frames))
     assert status["caps"] == {"720p": [30, 60], "1080p": [30, 60], "4K": [30], "focus": ["face", "auto", "manual"],
                               "blur": True}
-    videos = []
-    try:
-        while True:
-            k, p = peer.read()
-            if k == PING:
-                peer.send(PONG, p)
-            if k == VIDEO:
-                videos.append(p)
-    except ConnectionError:
-        pass
+    videos = video_payloads(peer)
     assert sim.wait()[0] == 0
     # 3 s at 30 fps, so the 2 s clip looped once.
     assert 80 <= len(videos) <= 100, len(videos)
@@ -136,16 +142,7 @@ def test_aud_after_ends_each_unit_with_an_access_unit_delimiter(pc, clip_dir, tm
     clip = os.path.join(clip_dir, "clip-720p30.h264")
     sim, peer, _ = hello_of(pc, "--clip", sim_path(clip), "--fps", "30", "--seconds", "1.2", "--aud-after")
     welcome(peer)
-    videos = []
-    try:
-        while True:
-            k, p = peer.read()
-            if k == PING:
-                peer.send(PONG, p)
-            if k == VIDEO:
-                videos.append(p[9:])
-    except ConnectionError:
-        pass
+    videos = [p[9:] for p in video_payloads(peer)]
     assert sim.wait()[0] == 0
     delimiter = b"\x00\x00\x00\x01\x09\xf0"
     assert len(videos) >= 20 and all(v.endswith(delimiter) for v in videos)
