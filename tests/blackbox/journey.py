@@ -140,12 +140,18 @@ class Journey:
         screen.move(self.seen["screen"][0] - 5, 5)
         # Wine maps the window a moment before its first picture arrives.
         self.seen["qr"] = screen.wait_for(lambda: screen.read_qr(screen.grab(), w.rect), 15)
-        shot = self.shot("inicio")
-        # No frame: the window's own dark background reaches its very edges.
+        # No frame: the window's own dark background reaches its very edges. Under Xvfb the window
+        # may be unmapped for a moment just after its first picture; a frame would never go away.
         right, bottom = w.left + w.width - 1, w.top + w.height - 1
-        self.seen["edge_pixels"] = [shot.pixel(x, y) for x, y in
-                                    ((w.left, w.top + 40), (w.left + w.width // 2, w.top), (right, w.top + 300),
-                                     (w.left + w.width // 2, bottom))]
+
+        def edges():
+            shot = screen.grab()
+            return [shot.pixel(x, y) for x, y in ((w.left, w.top + 40), (w.left + w.width // 2, w.top),
+                                                  (right, w.top + 300), (w.left + w.width // 2, bottom))]
+
+        screen.wait_for(lambda: edges() == [(11, 12, 14)] * 4, 5)
+        self.seen["edge_pixels"] = edges()
+        self.shot("inicio")
 
     def hover(self):
         before = self.main_region(screen.grab(), 333, 5, 373, 37)
