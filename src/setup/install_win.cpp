@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include "../common/win_handles.h"
+#include "firewall_win.h"
 #include "setup_logic.h"
 #include "setup_win.h"
 

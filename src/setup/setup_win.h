@@ -48,7 +48,6 @@ bool HoldsInstall(const std::wstring& folder);
 void CloseRunningProgram();
 // Loads the camera DLL and calls one of its registration exports.
 HRESULT CallCameraDll(const std::wstring& path, const char* exportName);
-HRESULT FirewallRule(bool add, const std::wstring& programPath);
 [[nodiscard]] bool CreateShortcut(const std::wstring& linkPath, const std::wstring& target,
                                   const std::wstring& arguments, const std::wstring& description);
 void StartInstalledProgram(const std::wstring& programPath);

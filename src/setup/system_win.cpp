@@ -1,9 +1,7 @@
 // The installer's steps that reach the system: the running program, the
-// camera DLL's registration, the firewall, shell links and the shell.
+// camera DLL's registration, shell links and the shell.
 #include <windows.h>
-#include <netfw.h>
 #include <objbase.h>
-#include <oleauto.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <wrl/client.h>
@@ -15,44 +13,6 @@
 #include "setup_win.h"
 
 using Microsoft::WRL::ComPtr;
-
-namespace {
-
-constexpr wchar_t kRuleName[] = L"Orvane para PC";
-constexpr wchar_t kRuleDescription[] = L"Deja que el iPhone le mande el video a Orvane (solo en red privada).";
-constexpr wchar_t kRulePorts[] = L"47800-47809";
-
-// The firewall's properties are BSTRs; this owns one for the length of a call.
-class Bstr {
- public:
-  explicit Bstr(const wchar_t* text) : text_(SysAllocString(text)) {}
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  ~Bstr() { SysFreeString(text_); }
-  BSTR Get() const { return text_; }
-
- private:
-  BSTR text_;
-};
-
-// A rule missing any of its settings would be wider than asked for (every
-// profile, every port), so each one must take or the rule is not added.
-HRESULT FillRule(INetFwRule* rule, const std::wstring& programPath) {
-  Bstr name(kRuleName), description(kRuleDescription), program(programPath.c_str()), ports(kRulePorts);
-  if (!name.Get() || !description.Get() || !program.Get() || !ports.Get()) return E_OUTOFMEMORY;
-  HRESULT hr = rule->put_Name(name.Get());
-  if (SUCCEEDED(hr)) hr = rule->put_Description(description.Get());
-  if (SUCCEEDED(hr)) hr = rule->put_ApplicationName(program.Get());
-  if (SUCCEEDED(hr)) hr = rule->put_Protocol(NET_FW_IP_PROTOCOL_TCP);
-  if (SUCCEEDED(hr)) hr = rule->put_LocalPorts(ports.Get());
-  if (SUCCEEDED(hr)) hr = rule->put_Direction(NET_FW_RULE_DIR_IN);
-  if (SUCCEEDED(hr)) hr = rule->put_Action(NET_FW_ACTION_ALLOW);
-  if (SUCCEEDED(hr)) hr = rule->put_Profiles(NET_FW_PROFILE2_PRIVATE);
-  if (SUCCEEDED(hr)) hr = rule->put_Enabled(VARIANT_TRUE);
-  return hr;
-}
-
-}  // namespace
 
 void CloseRunningProgram() {
   if (g_setup.simulate) {
@@ -99,27 +59,6 @@ HRESULT CallCameraDll(const std::wstring& path, const char* exportName) {
   HRESULT hr = call ? call() : E_NOINTERFACE;
   FreeLibrary(dll);
   return hr;
-}
-
-HRESULT FirewallRule(bool add, const std::wstring& programPath) {
-  ComPtr<INetFwPolicy2> policy;
-  HRESULT hr = CoCreateInstance(__uuidof(NetFwPolicy2), nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&policy));
-  if (FAILED(hr)) return hr;
-  ComPtr<INetFwRules> rules;
-  hr = policy->get_Rules(&rules);
-  if (FAILED(hr)) return hr;
-  {
-    // A rule that is not there is no error.
-    Bstr name(kRuleName);
-    (void)rules->Remove(name.Get());
-  }
-  if (!add) return hr;
-  ComPtr<INetFwRule> rule;
-  hr = CoCreateInstance(__uuidof(NetFwRule), nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&rule));
-  if (FAILED(hr)) return hr;
-  hr = FillRule(rule.Get(), programPath);
-  if (FAILED(hr)) return hr;
-  return rules->Add(rule.Get());
 }
 
 bool CreateShortcut(const std::wstring& linkPath, const std::wstring& target, const std::wstring& arguments,

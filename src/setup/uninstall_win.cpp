@@ -1,5 +1,6 @@
 // The uninstall sequence. No step stops it: what cannot go at once goes at
 // the next restart, and the rest is only logged.
+#include "firewall_win.h"
 #include "setup_logic.h"
 #include "setup_win.h"
 
