@@ -27,6 +27,9 @@ SetupLocations TestLocations(const std::wstring& base) {
   l.currentUserRegistry = true;
   l.uninstallKey = kTestUninstallKey;
   l.runKey = kTestRunKey;
+  // Like a known folder Windows could not give: no folder at all, never the
+  // root of the current drive.
+  if (base.empty()) return l;
   l.desktopFolder = base + L"\\_Escritorio";
   l.startMenuFolder = base + L"\\_MenuInicio";
   l.installFolder = base + L"\\Orvane";
@@ -83,6 +86,18 @@ std::wstring ProgramOfCommand(const std::wstring& command) {
     return end == std::wstring::npos ? std::wstring() : command.substr(1, end - 1);
   }
   return command.substr(0, command.find(L' '));
+}
+
+CloseOutcome CloseRunningCopies(const std::function<uint32_t()>& nextCopy,
+                                const std::function<CloseResult(uint32_t)>& close) {
+  uint32_t last = 0;
+  for (int round = 0;; ++round) {
+    const uint32_t pid = nextCopy();
+    if (pid == 0) return {};
+    if (pid == last || round == kMaxCloseRounds) return {CloseStop::kStillOpen, pid};
+    last = pid;
+    if (close(pid) == CloseResult::kNotOpened) return {CloseStop::kNotOpened, pid};
+  }
 }
 
 std::wstring RunCommand(const std::wstring& program) { return Quoted(program) + L" --oculta"; }

@@ -3,6 +3,7 @@
 // everything goes, and the texts and values it writes. Paths use
 // backslashes; nothing here touches a file.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,7 +39,8 @@ inline constexpr wchar_t kDisplayVersion[] = L"1.2.0";
 inline constexpr wchar_t kProductAddress[] = L"https://orvane.app";
 inline constexpr wchar_t kShortcutDescription[] = L"Usá tu iPhone como cámara de la PC";
 
-// Everything under one scratch folder and the current user's registry.
+// Everything under one scratch folder and the current user's registry; an
+// empty base gives no folders and no log.
 SetupLocations TestLocations(const std::wstring& base);
 // From the known folders: Program Files, the public desktop, the common
 // start-menu programs and the local application data. A folder Windows
@@ -68,6 +70,22 @@ std::wstring ProgramOfCommand(const std::wstring& command);
 
 // Running copies closed before giving up: each round closes one copy.
 inline constexpr int kMaxCloseRounds = 8;
+
+// Closing one running copy: closed, could not be opened at all, or still
+// running after being asked and terminated.
+enum class CloseResult { kClosed, kNotOpened, kNotEnded };
+enum class CloseStop { kNoneLeft, kNotOpened, kStillOpen };
+struct CloseOutcome {
+  CloseStop stop = CloseStop::kNoneLeft;
+  uint32_t pid = 0;  // the copy still running, unless none is left
+};
+// Closes the running copies one after the other: `nextCopy` gives the
+// process of a running copy (0 when none is left), `close` closes it. Stops
+// at a copy that cannot be opened, at a copy seen again right after it was
+// closed, and after kMaxCloseRounds copies, so copies that keep coming back
+// in turn cannot hold the setup forever.
+CloseOutcome CloseRunningCopies(const std::function<uint32_t()>& nextCopy,
+                                const std::function<CloseResult(uint32_t)>& close);
 
 // "\"<program>\" --oculta": the start-with-Windows command.
 std::wstring RunCommand(const std::wstring& program);

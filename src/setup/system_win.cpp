@@ -19,34 +19,34 @@ void CloseRunningProgram() {
     LogLine(L"[simulado] cerraría Orvane si está abierto");
     return;
   }
-  DWORD lastPid = 0;
-  for (int round = 0;; ++round) {
-    HWND window = FindWindowW(L"OrvaneVentana", nullptr);
-    if (!window) return;
+  HWND window = nullptr;
+  auto nextCopy = [&window]() -> uint32_t {
+    window = FindWindowW(L"OrvaneVentana", nullptr);
     DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    // The same process again means it outlived WM_CLOSE and termination;
-    // copies that survive in turn are given up on after a few rounds.
-    if (pid == lastPid || round == kMaxCloseRounds) {
-      LogLine(L"Orvane (pid %lu) sigue abierto: no lo pude cerrar", pid);
-      return;
-    }
-    lastPid = pid;
+    if (window) GetWindowThreadProcessId(window, &pid);
+    return pid;
+  };
+  auto close = [&window](uint32_t pid) {
     PostMessageW(window, WM_CLOSE, 0, 0);
     UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
     if (!process) {
-      LogLine(L"No pude abrir el proceso de Orvane (pid %lu, %lu)", pid, GetLastError());
-      return;
+      LogLine(L"No pude abrir el proceso de Orvane (pid %lu, %lu)", static_cast<unsigned long>(pid), GetLastError());
+      return CloseResult::kNotOpened;
     }
     if (WaitForSingleObject(process.Get(), 3000) == WAIT_TIMEOUT) {
       if (!TerminateProcess(process.Get(), 0)) {
-        LogLine(L"No pude terminar Orvane (pid %lu, %lu)", pid, GetLastError());
-        continue;  // not closed: the next round says so and stops
+        LogLine(L"No pude terminar Orvane (pid %lu, %lu)", static_cast<unsigned long>(pid), GetLastError());
+        return CloseResult::kNotEnded;
       }
       // Its window goes away with it; wait for that before looking again.
       WaitForSingleObject(process.Get(), 1000);
     }
-    LogLine(L"Cerré Orvane (pid %lu)", pid);
+    LogLine(L"Cerré Orvane (pid %lu)", static_cast<unsigned long>(pid));
+    return CloseResult::kClosed;
+  };
+  const CloseOutcome outcome = CloseRunningCopies(nextCopy, close);
+  if (outcome.stop == CloseStop::kStillOpen) {
+    LogLine(L"Orvane (pid %lu) sigue abierto: no lo pude cerrar", static_cast<unsigned long>(outcome.pid));
   }
 }
 

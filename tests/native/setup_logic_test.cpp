@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "setup/setup_logic.h"
 
 namespace {
@@ -72,6 +74,9 @@ TEST(SetupLocations, AFolderWindowsCouldNotGiveLeavesItsPathsEmptyNeverAtTheDriv
   l = NormalLocations(L"P", L"D", L"M", L"");
   EXPECT_EQ(l.installFolder, L"P\\Orvane");
   EXPECT_EQ(l.logPath, L"");
+  // The test mode's empty base likewise.
+  l = TestLocations(L"");
+  EXPECT_EQ(l.installFolder + l.desktopFolder + l.startMenuFolder + l.logPath, L"");
 }
 
 TEST(SetupTexts, TheProgramOfAnUninstallCommandIsItsQuotedPathOrItsFirstWord) {
@@ -106,6 +111,55 @@ TEST(SetupPaths, OnlyTheInstalledUninstallerRemovesTheFolderItRunsFrom) {
   EXPECT_EQ(UninstallFolder(L"C:\\Users\\a\\Downloads\\Orvane-Setup.exe", normal), normal);
   EXPECT_EQ(UninstallFolder(L"C:\\x\\no-desinstalar.exe", normal), normal);
   EXPECT_EQ(UninstallFolder(L"", normal), normal);
+}
+
+// Running copies as the setup sees them: the first window found is the first
+// still in `running`; closing one removes it unless it is `stubborn`, and a
+// `locked` one cannot be opened.
+struct Copies {
+  std::vector<uint32_t> running;
+  std::vector<uint32_t> stubborn;
+  uint32_t locked = 0;
+  std::vector<uint32_t> closed;  // every copy asked to close, in order
+
+  CloseOutcome CloseAll() {
+    return CloseRunningCopies([this] { return running.empty() ? 0u : running.front(); },
+                              [this](uint32_t pid) {
+                                closed.push_back(pid);
+                                if (pid == locked) return CloseResult::kNotOpened;
+                                running.erase(running.begin());
+                                if (std::find(stubborn.begin(), stubborn.end(), pid) == stubborn.end()) {
+                                  return CloseResult::kClosed;
+                                }
+                                running.push_back(pid);  // back, behind the others
+                                return CloseResult::kNotEnded;
+                              });
+  }
+};
+
+TEST(SetupClosing, CopiesAreClosedInTurnAndTheLoopAlwaysEnds) {
+  Copies several{.running = {11, 22, 33}};
+  EXPECT_EQ(several.CloseAll().stop, CloseStop::kNoneLeft);
+  EXPECT_EQ(several.closed, (std::vector<uint32_t>{11, 22, 33}));
+
+  // One copy that outlives closing is given up on when it is seen again.
+  Copies alone{.running = {11}, .stubborn = {11}};
+  CloseOutcome outcome = alone.CloseAll();
+  EXPECT_EQ(outcome.stop, CloseStop::kStillOpen);
+  EXPECT_EQ(outcome.pid, 11u);
+  EXPECT_EQ(alone.closed, std::vector<uint32_t>{11});
+
+  // Two that survive in turn never show the same copy twice in a row.
+  Copies alternating{.running = {11, 22}, .stubborn = {11, 22}};
+  EXPECT_EQ(alternating.CloseAll().stop, CloseStop::kStillOpen);
+  EXPECT_EQ(alternating.closed.size(), static_cast<size_t>(kMaxCloseRounds));
+
+  // A copy that cannot be opened would be found first again and again.
+  Copies locked{.running = {11, 22}, .locked = 11};
+  outcome = locked.CloseAll();
+  EXPECT_EQ(outcome.stop, CloseStop::kNotOpened);
+  EXPECT_EQ(outcome.pid, 11u);
+  EXPECT_EQ(locked.closed, std::vector<uint32_t>{11});
 }
 
 TEST(SetupTexts, RunCommandQuotesThePathAndStartsHidden) {
