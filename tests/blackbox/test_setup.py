@@ -24,18 +24,18 @@ class Prefix:
     def __init__(self, path):
         self.path = path
 
-    def env(self):
-        return {**os.environ, "ORVANE_WINEPREFIX": self.path, "WINEPREFIX": self.path}
+    def env(self, **extra):
+        return {**os.environ, "ORVANE_WINEPREFIX": self.path, "WINEPREFIX": self.path, **extra}
 
-    def start(self, program, *args):
-        return subprocess.Popen([orvane.WINE, program, *args], env=self.env(), stdout=subprocess.DEVNULL,
+    def start(self, program, *args, **extra_env):
+        return subprocess.Popen([orvane.WINE, program, *args], env=self.env(**extra_env), stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
 
-    def run(self, program, *args, timeout=120):
-        return self.start(program, *args).wait(timeout=timeout)
+    def run(self, program, *args, timeout=120, **extra_env):
+        return self.start(program, *args, **extra_env).wait(timeout=timeout)
 
-    def setup(self, *args):
-        return self.run(SETUP, *args)
+    def setup(self, *args, **extra_env):
+        return self.run(SETUP, *args, **extra_env)
 
     def reg(self, *args):
         out = subprocess.run(["wine", "reg", *args], env=self.env(), capture_output=True, text=True, check=False)
@@ -213,6 +213,18 @@ def test_simulated_round_trip_writes_everything_and_removes_it_again(scratch):
     assert_nothing_left(s)
     assert sorted(os.listdir(s.base)) == ["_Escritorio", "_MenuInicio", "instalador.log"]
     assert not [p for p in SHARED.pending_deletions() if s.win in p[0]]
+
+
+def test_without_an_install_folder_nothing_is_installed_or_removed(scratch):
+    # An empty "/simular" folder is what the normal mode has when Windows gives no Program
+    # Files folder. The test keys are shared by every base: a setup that took an empty folder
+    # for a path would remove or rewrite the install of this scratch folder.
+    s = scratch
+    assert s.setup("/silencioso", "/inicio") == 0
+    assert SHARED.run(SETUP, "/simular", "", "/desinstalar", "/silencioso") == 2
+    assert SHARED.run(SETUP, "/simular", "", "/silencioso") == 2
+    assert_installed(s, start_with_windows=True)
+    assert s.log_lines() == installed_lines(s, "sí")
 
 
 def test_reinstall_rewrites_every_file_and_value_and_without_inicio_drops_the_run_value(scratch):
@@ -501,3 +513,18 @@ def test_a_stray_uninstaller_removes_the_install_and_never_its_own_folder(machin
     _, pending = machine.reg("query", r"HKLM\System\CurrentControlSet\Control\Session Manager", "/v",
                              "PendingFileRenameOperations")
     assert "Descargas" not in pending
+
+
+def test_a_camera_that_cannot_be_registered_fails_the_install_before_shortcuts_and_entry(machine):
+    # Without Media Foundation (as on Windows' N editions) the camera DLL does not load.
+    if machine.values(MACHINE_UNINSTALL) is not None:
+        assert machine.setup_installed("/desinstalar", "/silencioso") == 0
+    assert machine.setup("/silencioso", "/inicio", WINEDLLOVERRIDES="mscoree,mshtml,mfplat=") == 2
+    lines = log_lines(machine.log)
+    assert lines[:2] == ["Instalando en " + FOLDER, "Archivos copiados"]
+    assert re.fullmatch(r"Cámara Orvane Cam registrada: 0x8007[0-9a-f]{4}", lines[2]), lines
+    assert lines[3:] == ["ERROR: No pude registrar la cámara Orvane Cam."]
+    assert machine.values(CAMERA) is None
+    assert machine.values(MACHINE_UNINSTALL) is None
+    assert "Orvane" not in (machine.values(MACHINE_RUN) or {})
+    assert not os.path.exists(os.path.join(machine.path, "drive_c", "users", "Public", "Desktop", "Orvane.lnk"))
