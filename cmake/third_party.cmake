@@ -8,6 +8,9 @@ if(ORVANE_USE_VCPKG)
   if(BUILD_TESTING)
     find_package(GTest CONFIG REQUIRED)
   endif()
+  if(ORVANE_BENCHMARKS)
+    find_package(benchmark CONFIG REQUIRED)
+  endif()
   return()
 endif()
 
@@ -38,4 +41,23 @@ if(BUILD_TESTING)
   set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
   set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
   add_subdirectory(${gtest_src} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+endif()
+
+# Google Benchmark: Debian packages it for Linux only, so the Windows build
+# compiles it from its source package with its own compiler and flags.
+if(ORVANE_BENCHMARKS AND NOT WIN32)
+  find_package(benchmark REQUIRED)
+elseif(ORVANE_BENCHMARKS)
+  set(benchmark_dir "${ORVANE_THIRD_PARTY_DIR}/benchmark")
+  if(NOT EXISTS "${benchmark_dir}/CMakeLists.txt")
+    message(FATAL_ERROR "Google Benchmark sources missing at ${benchmark_dir}: run scripts/setup")
+  endif()
+  foreach(off TESTING GTEST_TESTS INSTALL WERROR)
+    set(BENCHMARK_ENABLE_${off} OFF CACHE BOOL "" FORCE)
+  endforeach()
+  # Its feature checks would run programs, which a cross build cannot; the
+  # mingw-w64 C++ library has both.
+  set(HAVE_STD_REGEX ON)
+  set(HAVE_STEADY_CLOCK ON)
+  add_subdirectory(${benchmark_dir} ${CMAKE_BINARY_DIR}/benchmark EXCLUDE_FROM_ALL SYSTEM)
 endif()

@@ -7,10 +7,12 @@
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
 #define ORVANE_CONVERT_SSE2 1
-// GCC for 64-bit Windows cannot align its stack to 32 bytes yet spills AVX
-// registers there with aligned moves, which crashes; that build keeps to
-// SSE2.
-#if defined(__clang__) || (defined(__GNUC__) && !defined(_WIN32))
+// GCC for 64-bit Windows cannot align its stack to 32 bytes, yet may spill
+// AVX registers there with aligned moves, which fault. That build has the
+// AVX2 rows only where the assembler encodes every aligned move as an
+// unaligned one (ORVANE_UNALIGNED_VECTOR_MOVES, defined by the build with
+// that option); otherwise it keeps to SSE2.
+#if defined(__clang__) || (defined(__GNUC__) && (!defined(_WIN32) || defined(ORVANE_UNALIGNED_VECTOR_MOVES)))
 #include <immintrin.h>
 #define ORVANE_CONVERT_AVX2 1
 #define ORVANE_AVX2 __attribute__((target("avx2")))
