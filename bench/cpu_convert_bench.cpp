@@ -124,66 +124,43 @@ void PreviewBgra_1080To692x392_Mirrored(benchmark::State& state) {
 }
 BENCHMARK(PreviewBgra_1080To692x392_Mirrored)->UseRealTime();
 
-// The snapshot: 1080p to 1080p BGRA, no scaling.
-void SnapshotBgra_1080(benchmark::State& state) {
-  Source src;
-  std::vector<uint8_t> bgra(1920 * 1080 * 4);
+// A whole picture to BGRA at its own size, with our rows (the SSE2 ones
+// alone when asked) or with libyuv's.
+void WholeBgra(benchmark::State& state, int w, int h, bool withoutAvx2) {
+  Source src(w, h);
+  std::vector<uint8_t> bgra(static_cast<size_t>(w) * h * 4);
   CpuScratch scratch;
-  Run(state, [&] { return ConvertNv12ToBgra(src.View(), bgra.data(), 1920 * 4, 1920, 1080, false, false, &scratch); });
-}
-BENCHMARK(SnapshotBgra_1080)->UseRealTime();
-
-// The SSE2 rows alone, as on a CPU without AVX2.
-void SnapshotBgra_1080_WithoutAvx2(benchmark::State& state) {
-  Source src;
-  std::vector<uint8_t> bgra(1920 * 1080 * 4);
-  CpuScratch scratch;
-  libyuv::MaskCpuFlags(~libyuv::kCpuHasAVX2);
-  Run(state, [&] { return ConvertNv12ToBgra(src.View(), bgra.data(), 1920 * 4, 1920, 1080, false, false, &scratch); });
+  if (withoutAvx2) libyuv::MaskCpuFlags(~libyuv::kCpuHasAVX2);
+  Run(state, [&] { return ConvertNv12ToBgra(src.View(), bgra.data(), w * 4, w, h, false, false, &scratch); });
   libyuv::MaskCpuFlags(-1);
 }
-BENCHMARK(SnapshotBgra_1080_WithoutAvx2)->UseRealTime();
 
-void SnapshotBgra_1080_BaselineLibyuvBt709(benchmark::State& state) {
-  Source src;
-  std::vector<uint8_t> bgra(1920 * 1080 * 4);
+void WholeBgraLibyuv(benchmark::State& state, int w, int h) {
+  Source src(w, h);
+  std::vector<uint8_t> bgra(static_cast<size_t>(w) * h * 4);
   Nv12Image s = src.View();
   Run(state, [&] {
-    return libyuv::NV12ToARGBMatrix(s.y, s.yPitch, s.uv, s.uvPitch, bgra.data(), 1920 * 4,
-                                    &libyuv::kYuvH709Constants, 1920, 1080) == 0;
+    return libyuv::NV12ToARGBMatrix(s.y, s.yPitch, s.uv, s.uvPitch, bgra.data(), w * 4, &libyuv::kYuvH709Constants,
+                                    w, h) == 0;
   });
 }
+
+// The snapshot: 1080p to 1080p BGRA, no scaling; then the SSE2 rows alone,
+// as on a CPU without AVX2.
+void SnapshotBgra_1080(benchmark::State& state) { WholeBgra(state, 1920, 1080, false); }
+BENCHMARK(SnapshotBgra_1080)->UseRealTime();
+void SnapshotBgra_1080_WithoutAvx2(benchmark::State& state) { WholeBgra(state, 1920, 1080, true); }
+BENCHMARK(SnapshotBgra_1080_WithoutAvx2)->UseRealTime();
+void SnapshotBgra_1080_BaselineLibyuvBt709(benchmark::State& state) { WholeBgraLibyuv(state, 1920, 1080); }
 BENCHMARK(SnapshotBgra_1080_BaselineLibyuvBt709)->UseRealTime();
 
 // A picture that stays in the L2 cache with its output, so that arithmetic,
 // not memory, sets the pace: where the width of the vector rows shows.
-void SmallBgra_320x180(benchmark::State& state) {
-  Source src(320, 180);
-  std::vector<uint8_t> bgra(320 * 180 * 4);
-  CpuScratch scratch;
-  Run(state, [&] { return ConvertNv12ToBgra(src.View(), bgra.data(), 320 * 4, 320, 180, false, false, &scratch); });
-}
+void SmallBgra_320x180(benchmark::State& state) { WholeBgra(state, 320, 180, false); }
 BENCHMARK(SmallBgra_320x180)->UseRealTime();
-
-void SmallBgra_320x180_WithoutAvx2(benchmark::State& state) {
-  Source src(320, 180);
-  std::vector<uint8_t> bgra(320 * 180 * 4);
-  CpuScratch scratch;
-  libyuv::MaskCpuFlags(~libyuv::kCpuHasAVX2);
-  Run(state, [&] { return ConvertNv12ToBgra(src.View(), bgra.data(), 320 * 4, 320, 180, false, false, &scratch); });
-  libyuv::MaskCpuFlags(-1);
-}
+void SmallBgra_320x180_WithoutAvx2(benchmark::State& state) { WholeBgra(state, 320, 180, true); }
 BENCHMARK(SmallBgra_320x180_WithoutAvx2)->UseRealTime();
-
-void SmallBgra_320x180_BaselineLibyuvBt709(benchmark::State& state) {
-  Source src(320, 180);
-  std::vector<uint8_t> bgra(320 * 180 * 4);
-  Nv12Image s = src.View();
-  Run(state, [&] {
-    return libyuv::NV12ToARGBMatrix(s.y, s.yPitch, s.uv, s.uvPitch, bgra.data(), 320 * 4, &libyuv::kYuvH709Constants,
-                                    320, 180) == 0;
-  });
-}
+void SmallBgra_320x180_BaselineLibyuvBt709(benchmark::State& state) { WholeBgraLibyuv(state, 320, 180); }
 BENCHMARK(SmallBgra_320x180_BaselineLibyuvBt709)->UseRealTime();
 
 // Figures are only worth having for a conversion that is right: where this
