@@ -146,3 +146,20 @@ def test_with_only_the_warp_adapter_the_program_comes_up_and_decodes(clean_setti
         assert orvane.wait_for(lambda: counts(run.log)[0] >= 30, 20), run.log.log()[-10:]
         first = preview(main)
         assert screen.wait_for(lambda: preview(main) != first, 3), "the picture is not drawn"
+
+
+def test_a_crash_is_logged_with_its_code_place_and_call_chain(clean_settings, tmp_path):
+    with Streaming(tmp_path, 60) as run:
+        try:
+            run.log.wait_listening(timeout=60)
+            run.fault.write_text("excepcion")
+            crash = run.log.wait_line(r"Falla: excepción 0xc0000005 en (\S+)\+0x[0-9a-f]+ \(hilo \d+\)", 10)
+            assert crash, run.log.log()[-10:]
+            # The chain reaches back into the program's own code, and stops at the thread's first frame.
+            assert orvane.wait_for(lambda: any(re.fullmatch(r"  desde Orvane\.exe\+0x[0-9a-f]+", line)
+                                               for line in run.log.log()), 5), run.log.log()[-30:]
+            chain = [line for line in run.log.log() if line.startswith("  desde ")]
+            assert all(re.fullmatch(r"  desde [^+ ]+\.(exe|dll)\+0x[0-9a-f]{1,8}", line) for line in chain), chain
+        finally:
+            # Wine's debugger takes the crashed process over; it goes with the prefix's processes.
+            orvane.stop_all()

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
 
@@ -104,6 +105,21 @@ TEST_F(LogFile, WithoutAPathNoFileIsMadeAnywhere) {
   LogClose();
   ASSERT_EQ(chdir(before), 0);
   EXPECT_EQ(rmdir(folder), 0) << "something was written in the working folder";
+}
+
+TEST_F(LogFile, TheCrashPathGivesUpOnABusyLogInsteadOfHanging) {
+  LogOpen(WidePath());
+  {
+    // The crashing thread itself may be inside LogLine.
+    auto held = HoldLogForTests();
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(LogLineUnlessBusy("Falla: %s", "uno"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  }
+  EXPECT_TRUE(LogLineUnlessBusy("Falla: %s", "dos"));
+  std::string text = Contents();
+  EXPECT_EQ(text.find("uno"), std::string::npos);
+  EXPECT_NE(text.find("Falla: dos\n"), std::string::npos);
 }
 
 TEST_F(LogFile, ReportWritesOneLinePerStageWithSamples) {

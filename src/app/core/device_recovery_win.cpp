@@ -92,8 +92,9 @@ constexpr GUID kReleaseProbeKey = {0x5b0e6f4a, 0x3c1d, 0x4e2b, {0x9f, 0x8a, 0x7d
 // Test mode: the file's words say which fault comes next: "dibujo" (the
 // next drawing), "presentacion" (the next present), "decodificacion" (the
 // next picture decoded), "sin-dispositivo N" (the next N devices cannot be
-// made), "sin-hardware" (from now on only WARP). The file is removed once
-// read.
+// made), "sin-hardware" (from now on only WARP), "excepcion" (an access
+// violation on this thread, once logged, for the crash log). The file is
+// removed once read.
 void SimulateRequestedFault() {
   std::string text = TakeSimulatedFault();
   if (text.empty()) return;
@@ -104,6 +105,7 @@ void SimulateRequestedFault() {
   }
   std::istringstream words(text);
   std::string word;
+  bool crash = false;
   while (words >> word) {
     if (word == "dibujo") {
       g_ui.failNextDraw = true;
@@ -113,6 +115,8 @@ void SimulateRequestedFault() {
       g_video.SimulateDeviceLoss();
     } else if (word == "sin-hardware") {
       FailHardwareDevices(true);
+    } else if (word == "excepcion") {
+      crash = true;
     } else if (word == "sin-dispositivo") {
       int count = 0;
       words >> count;
@@ -123,6 +127,7 @@ void SimulateRequestedFault() {
     if (c == '\r' || c == '\n') c = ' ';
   }
   LogLine("Prueba: falla simulada (%s)", text.c_str());
+  if (crash) RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
 }
 
 std::string TakeSimulatedFault() {

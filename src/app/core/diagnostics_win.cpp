@@ -57,7 +57,7 @@ LONG WINAPI LogCrash(EXCEPTION_POINTERS* pointers) {
   const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
   char where[MAX_PATH + 32];
   DescribeAddress(reinterpret_cast<DWORD64>(record->ExceptionAddress), where, sizeof where);
-  LogLine("Falla: excepción 0x%08lx en %s (hilo %lu)", record->ExceptionCode, where, GetCurrentThreadId());
+  LogLineUnlessBusy("Falla: excepción 0x%08lx en %s (hilo %lu)", record->ExceptionCode, where, GetCurrentThreadId());
   // The call chain, by unwinding a copy of the faulting context.
   CONTEXT context = *pointers->ContextRecord;
   for (int frame = 0; frame < 24 && context.Rip; ++frame) {
@@ -67,8 +67,9 @@ LONG WINAPI LogCrash(EXCEPTION_POINTERS* pointers) {
     void* handlerData = nullptr;
     DWORD64 establisher = 0;
     RtlVirtualUnwind(UNW_FLAG_NHANDLER, base, context.Rip, function, &context, &handlerData, &establisher, nullptr);
+    if (!context.Rip) break;  // the thread's first frame
     DescribeAddress(context.Rip, where, sizeof where);
-    LogLine("  desde %s", where);
+    LogLineUnlessBusy("  desde %s", where);
   }
   return EXCEPTION_CONTINUE_SEARCH;
 }

@@ -2,12 +2,13 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <chrono>
 #include <mutex>
 
 #include "platform.h"
 
 namespace {
-std::mutex g_logMutex;
+std::timed_mutex g_logMutex;
 std::FILE* g_logFile = nullptr;
 }  // namespace
 
@@ -28,15 +29,36 @@ bool LogIsOpen() {
   return g_logFile != nullptr;
 }
 
-void LogLine(const char* format, ...) {
-  std::lock_guard lock(g_logMutex);
+namespace {
+
+// The caller holds the lock.
+void WriteLine(const char* format, va_list args) {
   if (!g_logFile) return;
   TimeOfDay t = LocalTimeOfDay();
   std::fprintf(g_logFile, "%02d:%02d:%02d.%03d ", t.hour, t.minute, t.second, t.millisecond);
-  va_list args;
-  va_start(args, format);
   std::vfprintf(g_logFile, format, args);
-  va_end(args);
   std::fputc('\n', g_logFile);
   std::fflush(g_logFile);
 }
+
+}  // namespace
+
+void LogLine(const char* format, ...) {
+  std::lock_guard lock(g_logMutex);
+  va_list args;
+  va_start(args, format);
+  WriteLine(format, args);
+  va_end(args);
+}
+
+bool LogLineUnlessBusy(const char* format, ...) {
+  std::unique_lock lock(g_logMutex, std::defer_lock);
+  if (!lock.try_lock_for(std::chrono::milliseconds(kLogBusyWaitMs))) return false;
+  va_list args;
+  va_start(args, format);
+  WriteLine(format, args);
+  va_end(args);
+  return true;
+}
+
+std::unique_lock<std::timed_mutex> HoldLogForTests() { return std::unique_lock(g_logMutex); }

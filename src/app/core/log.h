@@ -1,5 +1,6 @@
 #pragma once
 // The optional text log: one time-stamped line per event, flushed at once.
+#include <mutex>
 #include <string>
 
 #if defined(__MINGW32__)
@@ -17,3 +18,11 @@ void LogClose();
 bool LogIsOpen();
 // Safe from any thread; does nothing while no log file is open.
 void LogLine(const char* format, ...) ORVANE_PRINTF(1, 2);
+
+// For a crash handler: the same line, unless the log stays taken for
+// kLogBusyWaitMs (the crashing thread may hold it itself, inside LogLine);
+// false when nothing was written. It never waits longer.
+inline constexpr int kLogBusyWaitMs = 200;
+bool LogLineUnlessBusy(const char* format, ...) ORVANE_PRINTF(1, 2);
+// Tests only: holds the log's lock, as a thread inside LogLine does.
+std::unique_lock<std::timed_mutex> HoldLogForTests();
