@@ -13,6 +13,7 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "blackbox"))
 import orvane  # noqa: E402
+from pcdouble import clips  # noqa: E402
 from viewer import Viewer  # noqa: E402
 
 CODE = "123456"
@@ -40,12 +41,6 @@ class Case:
         return f"{self.size} {self.form}"
 
 
-def clips_folder():
-    out = subprocess.run([os.path.join(orvane.ROOT, "tools", "make-clips")], capture_output=True, text=True,
-                         check=True)
-    return out.stdout.strip()
-
-
 def numbers(pattern, lines):
     found = []
     for line in lines:
@@ -55,7 +50,7 @@ def numbers(pattern, lines):
     return found
 
 
-def run_case(case, seconds, work):
+def run_case(case, seconds, work, clip_folder):
     """One streaming session; returns the figures read from the program's log."""
     log = orvane.Log(os.path.join(work, case.name.replace(" ", "-") + ".log"))
     if os.path.exists(log.log_path):
@@ -67,7 +62,7 @@ def run_case(case, seconds, work):
         port = log.wait_listening(120)
         viewer = Viewer("--width", "1280", "--height", "720", "--seconds", str(seconds + 10))
         sim = [orvane.PHONE_SIM, "--port", str(port), "--code", CODE,
-               "--clip", os.path.join(clips_folder(), f"clip-{case.size}.h264"),
+               "--clip", os.path.join(clip_folder, f"clip-{case.size}.h264"),
                "--width", str(case.width), "--height", str(case.height), "--fps", "30", "--seconds", str(seconds)]
         if case.terminated:
             sim.append("--aud-after")
@@ -102,7 +97,6 @@ def run_case(case, seconds, work):
         "share_worst": max(share),
         "decode": statistics.mean(s[1] for s in states),
         "cpu": statistics.mean(s[0] for s in states),
-        "seconds": len(seconds_rows),
     }
 
 
@@ -126,9 +120,10 @@ def main():
     # The logs stay for a look after the run (build/ is not committed).
     work = os.path.join(orvane.ROOT, "build", "latency")
     os.makedirs(work, exist_ok=True)
+    clip_folder = clips()
     for case in cases:
         print(f"... {case.name}: {args.seconds} s, log in {work}", file=sys.stderr, flush=True)
-        results[case.name] = run_case(case, args.seconds, work)
+        results[case.name] = run_case(case, args.seconds, work, clip_folder)
 
     print(f"Orvane.exe (Windows build) under Wine, {args.seconds} s per case, the camera pulled at 1280x720")
     print(f"Machine: {machine()}")

@@ -57,7 +57,11 @@ LONG WINAPI LogCrash(EXCEPTION_POINTERS* pointers) {
   const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
   char where[MAX_PATH + 32];
   DescribeAddress(reinterpret_cast<DWORD64>(record->ExceptionAddress), where, sizeof where);
-  LogLineUnlessBusy("Falla: excepción 0x%08lx en %s (hilo %lu)", record->ExceptionCode, where, GetCurrentThreadId());
+  // A log that stays taken stays taken: no chain then, rather than a wait per frame.
+  if (!LogLineUnlessBusy("Falla: excepción 0x%08lx en %s (hilo %lu)", record->ExceptionCode, where,
+                         GetCurrentThreadId())) {
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
   // The call chain, by unwinding a copy of the faulting context.
   CONTEXT context = *pointers->ContextRecord;
   for (int frame = 0; frame < 24 && context.Rip; ++frame) {

@@ -1,8 +1,8 @@
 #include "log.h"
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
-#include <chrono>
 #include <mutex>
 
 #include "platform.h"
