@@ -94,6 +94,12 @@ def visible_windows(name):
     return r.stdout.split()
 
 
+def log_seconds(line):
+    """The seconds since midnight of a raw log line's time stamp."""
+    h, m, s = line[:12].split(":")
+    return int(h) * 3600 + int(m) * 60 + float(s)
+
+
 class Log:
     """The program's log file, read again at each look, without the time stamps."""
 

@@ -37,11 +37,6 @@ def counts(log):
     return (int(m.group(1)), int(m.group(2))) if m else (0, 0)
 
 
-def seconds_of(line):
-    h, m, s = line[:12].split(":")
-    return int(h) * 3600 + int(m) * 60 + float(s)
-
-
 def count_lines(log, pattern):
     return sum(1 for line in log.log() if re.fullmatch(pattern, line))
 
@@ -122,7 +117,7 @@ def test_a_lost_device_is_made_again_for_the_windows_the_decoder_and_the_camera(
         raw = [l for l in (orvane.read_text(log.log_path) or "").replace("\r\n", "\n").split("\n") if l]
         lost = [l for l in raw if re.fullmatch(LOST, l[13:])][-1]
         made = [l for l in raw if l[13:] == "Dispositivo gráfico nuevo listo"][-1]
-        assert 1.5 < seconds_of(made) - seconds_of(lost) < 3.5, (lost, made)
+        assert 1.5 < orvane.log_seconds(made) - orvane.log_seconds(lost) < 3.5, (lost, made)
 
         # The panel too draws again.
         screen.click(*screen.tray_icon())
