@@ -9,6 +9,7 @@
 // clang-format on
 
 #include "../common/camera_block.h"
+#include "../common/sample_pacing.h"
 
 class Flujo;
 
@@ -146,6 +147,27 @@ struct ReaderBlock {
 bool EnsureBlock(ReaderBlock* block);
 void CloseBlock(ReaderBlock* block);
 
+// Requests waiting for a picture, answered in order: each holds its sample,
+// allocated when it was asked for, and the caller's token.
+struct PendingSample {
+  Microsoft::WRL::ComPtr<IMFSample> sample;
+  Microsoft::WRL::ComPtr<IUnknown> token;
+};
+class PendingSamples {
+ public:
+  // More than this many unanswered requests is a caller that does not wait
+  // for its samples.
+  static constexpr size_t kMax = 16;
+  bool Empty() const { return count_ == 0; }
+  bool Full() const { return count_ == kMax; }
+  void Push(PendingSample request);
+  PendingSample Pop();
+
+ private:
+  PendingSample items_[kMax];
+  size_t first_ = 0, count_ = 0;
+};
+
 class Flujo final : private ModuleObject,
                     public QueueEvents<IMFMediaStream2>,
                     public ForwardAttributes<IMFAttributes>,
@@ -176,10 +198,23 @@ class Flujo final : private ModuleObject,
 
  private:
   ~Flujo();
-  HRESULT StartLocked(IMFMediaType* type);
-  HRESULT StopLocked();
+  // Both hand what was pending to `dropped`, to be let go after the lock:
+  // releasing a sample or a token may call the client back.
+  HRESULT StartLocked(IMFMediaType* type, PendingSamples* dropped);
+  HRESULT StopLocked(PendingSamples* dropped);
   void FillFrame(uint8_t* data, uint32_t pitch);
-  HRESULT WritePicture(IMFMediaBuffer* buffer);
+  HRESULT WritePicture(IMFMediaBuffer* buffer, bool fill);
+  HRESULT NewSample(Microsoft::WRL::ComPtr<IMFSample>* sample);
+  HRESULT Deliver(const PendingSample& request);
+  bool NewPicture();
+  int64_t DueUs() { return pacer_.DueUs(NewPicture(), reader_.hasFrame); }
+  // Waits for the next published picture or the next due moment, whichever
+  // comes first, while requests are pending; else waits for nothing.
+  void ArmWait();
+  void AnswerDue();
+  static void CALLBACK OnWake(PTP_CALLBACK_INSTANCE, void* self, PTP_WAIT, TP_WAIT_RESULT);
+  // Closes the wait once no callback of it runs any more; never under lock_.
+  void EndWaits();
   std::atomic<ULONG> refs_{1};
   Microsoft::WRL::ComPtr<IMFStreamDescriptor> descriptor_;
   Fuente* source_;  // not counted; cleared at shutdown and when the source is destroyed
@@ -190,4 +225,8 @@ class Flujo final : private ModuleObject,
   ReaderState reader_;
   uint32_t width_ = 1920, height_ = 1080;
   uint32_t fpsNumerator_ = 30, fpsDenominator_ = 1;
+  SamplePacer pacer_;
+  PendingSamples pending_;
+  PTP_WAIT wait_ = nullptr;     // null once the stream is shut down
+  HANDLE neverSet_ = nullptr;   // waited on while there is no block event
 };

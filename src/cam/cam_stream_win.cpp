@@ -1,7 +1,11 @@
 // The source's one video stream: six NV12 types, and a sample for every
-// request, filled at once from the shared block.
+// request, handed out when there is a new picture to show or when the last
+// one is due again.
 #include <mfapi.h>
 #include <mferror.h>
+
+#include <algorithm>
+#include <utility>
 
 #include "cam_objects_win.h"
 
@@ -81,10 +85,34 @@ HRESULT Flujo::Initialize() {
   ComPtr<IMFMediaTypeHandler> handler;
   if (SUCCEEDED(hr)) hr = descriptor_->GetMediaTypeHandler(&handler);
   if (SUCCEEDED(hr)) hr = handler->SetCurrentMediaType(list[0]);
-  return hr;
+  if (FAILED(hr)) return hr;
+
+  neverSet_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  // The pool keeps this DLL loaded while one of its callbacks runs.
+  TP_CALLBACK_ENVIRON environment;
+  InitializeThreadpoolEnvironment(&environment);
+  SetThreadpoolCallbackLibrary(&environment, g_module);
+  wait_ = neverSet_ ? CreateThreadpoolWait(&Flujo::OnWake, this, &environment) : nullptr;
+  DestroyThreadpoolEnvironment(&environment);
+  return wait_ ? S_OK : HRESULT_FROM_WIN32(GetLastError());
 }
 
-Flujo::~Flujo() { CloseBlock(&block_); }
+Flujo::~Flujo() {
+  EndWaits();
+  CloseBlock(&block_);
+  if (neverSet_) CloseHandle(neverSet_);
+}
+
+void PendingSamples::Push(PendingSample request) {
+  items_[(first_ + count_++) % kMax] = std::move(request);
+}
+
+PendingSample PendingSamples::Pop() {
+  PendingSample request = std::move(items_[first_]);
+  first_ = (first_ + 1) % kMax;
+  --count_;
+  return request;
+}
 
 STDMETHODIMP Flujo::QueryInterface(REFIID iid, void** out) {
   if (!out) return E_POINTER;
@@ -130,11 +158,12 @@ void Flujo::FillFrame(uint8_t* data, uint32_t pitch) {
                 GetTickCount64());
 }
 
-// Writes the picture into the sample's buffer. Only a buffer that holds the
-// whole picture at a pitch of at least the width is written (a foreign
-// allocator's buffer may be narrower or shorter, and rows would then run past
-// its end); any other is refused, and its length is left alone.
-HRESULT Flujo::WritePicture(IMFMediaBuffer* buffer) {
+// Writes the picture into the sample's buffer, or with `fill` false only
+// checks that it could. Only a buffer that holds the whole picture at a
+// pitch of at least the width is written (a foreign allocator's buffer may be
+// narrower or shorter, and rows would then run past its end); any other is
+// refused, and its length is left alone.
+HRESULT Flujo::WritePicture(IMFMediaBuffer* buffer, bool fill) {
   const DWORD pictureBytes = width_ * height_ * 3 / 2;
   ComPtr<IMF2DBuffer2> buffer2d;
   BYTE* scanline = nullptr;
@@ -147,9 +176,10 @@ HRESULT Flujo::WritePicture(IMFMediaBuffer* buffer) {
     const bool fits = pitch >= static_cast<LONG>(width_) && scanline >= start && scanline - start <= length &&
                       static_cast<uint64_t>(pitch) * (height_ + height_ / 2) <=
                           length - static_cast<DWORD>(scanline - start);
-    if (fits) FillFrame(scanline, static_cast<uint32_t>(pitch));
+    if (fits && fill) FillFrame(scanline, static_cast<uint32_t>(pitch));
     buffer2d->Unlock2D();
     if (!fits) return pitch < 0 ? MF_E_UNSUPPORTED_FORMAT : MF_E_BUFFERTOOSMALL;
+    if (!fill) return S_OK;
     // Readers that look at the plain buffer see the whole picture too.
     return buffer->SetCurrentLength(pictureBytes);
   }
@@ -157,38 +187,111 @@ HRESULT Flujo::WritePicture(IMFMediaBuffer* buffer) {
   DWORD max = 0;
   HRESULT hr = buffer->Lock(&data, &max, nullptr);
   if (FAILED(hr)) return hr;
-  if (max >= pictureBytes) FillFrame(data, width_);
+  if (max >= pictureBytes && fill) FillFrame(data, width_);
   buffer->Unlock();
-  return max >= pictureBytes ? buffer->SetCurrentLength(pictureBytes) : MF_E_BUFFERTOOSMALL;
+  if (max < pictureBytes) return MF_E_BUFFERTOOSMALL;
+  return fill ? buffer->SetCurrentLength(pictureBytes) : S_OK;
 }
 
+HRESULT Flujo::NewSample(ComPtr<IMFSample>* sample) {
+  if (allocator_) return allocator_->AllocateSample(sample->ReleaseAndGetAddressOf());
+  ComPtr<IMFMediaBuffer> buffer;
+  HRESULT hr = MFCreateSample(sample->ReleaseAndGetAddressOf());
+  if (SUCCEEDED(hr)) hr = MFCreate2DMediaBuffer(width_, height_, MAKEFOURCC('N', 'V', '1', '2'), FALSE, &buffer);
+  if (SUCCEEDED(hr)) hr = (*sample)->AddBuffer(buffer.Get());
+  return hr;
+}
+
+bool Flujo::NewPicture() { return NewPictureWaiting(block_.view, reader_, GetTickCount64()); }
+
+// Fills the request's sample now and hands it out, stamped with this moment.
+HRESULT Flujo::Deliver(const PendingSample& request) {
+  ComPtr<IMFMediaBuffer> buffer;
+  HRESULT hr = request.sample->GetBufferByIndex(0, &buffer);
+  if (SUCCEEDED(hr)) hr = WritePicture(buffer.Get(), true);
+  // A sample whose picture was not written is not handed out.
+  if (FAILED(hr)) return hr;
+  const LONGLONG now = MFGetSystemTime();
+  pacer_.Delivered(now / 10);
+  request.sample->SetSampleTime(now);
+  request.sample->SetSampleDuration(static_cast<LONGLONG>(fpsDenominator_) * 10000000 / fpsNumerator_);
+  if (request.token) request.sample->SetUnknown(kMfSampleExtensionToken, request.token.Get());
+  return queue_->QueueEventParamUnk(MEMediaSample, GUID_NULL, S_OK, request.sample.Get());
+}
+
+// A request is answered at once when its sample is due (a picture not yet
+// shown, or the last one due again); otherwise it waits, and the next
+// picture or the due moment answers it. Its sample is taken and checked now,
+// so a request that cannot be answered fails here, to its caller.
 STDMETHODIMP Flujo::RequestSample(IUnknown* token) {
   Locked lock(lock_);
   if (!queue_) return MF_E_SHUTDOWN;
-  ComPtr<IMFSample> sample;
+  if (pending_.Full()) return MF_E_NOTACCEPTING;
+  if (!block_.view) (void)EnsureBlock(&block_);
+  if (block_.view) Poke(HeaderOf(block_.view)->readerHeartbeat, GetTickCount64());
+  PendingSample request{nullptr, token};
+  HRESULT hr = NewSample(&request.sample);
+  if (FAILED(hr)) return hr;
+  if (pending_.Empty() && DueUs() <= MFGetSystemTime() / 10) return Deliver(request);
   ComPtr<IMFMediaBuffer> buffer;
-  HRESULT hr;
-  if (allocator_) {
-    hr = allocator_->AllocateSample(&sample);
-  } else {
-    hr = MFCreateSample(&sample);
-    if (SUCCEEDED(hr)) hr = MFCreate2DMediaBuffer(width_, height_, MAKEFOURCC('N', 'V', '1', '2'), FALSE, &buffer);
-    if (SUCCEEDED(hr)) hr = sample->AddBuffer(buffer.Get());
-  }
+  hr = request.sample->GetBufferByIndex(0, &buffer);
+  if (SUCCEEDED(hr)) hr = WritePicture(buffer.Get(), false);
   if (FAILED(hr)) return hr;
-  buffer.Reset();
-  hr = sample->GetBufferByIndex(0, &buffer);
-  if (SUCCEEDED(hr)) hr = WritePicture(buffer.Get());
-  // A sample whose picture was not written is not handed out.
-  if (FAILED(hr)) return hr;
+  pending_.Push(std::move(request));
+  ArmWait();
+  return S_OK;
+}
 
-  sample->SetSampleTime(MFGetSystemTime());
-  sample->SetSampleDuration(static_cast<LONGLONG>(fpsDenominator_) * 10000000 / fpsNumerator_);
-  if (token) sample->SetUnknown(kMfSampleExtensionToken, token);
-  return queue_->QueueEventParamUnk(MEMediaSample, GUID_NULL, S_OK, sample.Get());
+void Flujo::ArmWait() {
+  if (!wait_) return;
+  if (pending_.Empty()) {
+    SetThreadpoolWait(wait_, nullptr, nullptr);
+    return;
+  }
+  // Relative, in 100 ns units; at least 1 ms so a due time just missed
+  // does not spin.
+  const int64_t waitUs = std::max<int64_t>(1000, DueUs() - MFGetSystemTime() / 10);
+  ULARGE_INTEGER relative;
+  relative.QuadPart = static_cast<ULONGLONG>(-waitUs * 10);
+  FILETIME timeout{relative.LowPart, relative.HighPart};
+  SetThreadpoolWait(wait_, block_.event ? block_.event : neverSet_, &timeout);
+}
+
+void Flujo::AnswerDue() {
+  PendingSamples failed;
+  {
+    Locked lock(lock_);
+    if (!wait_ || !queue_) return;
+    while (!pending_.Empty() && DueUs() <= MFGetSystemTime() / 10) {
+      PendingSample request = pending_.Pop();
+      // Checked when it was asked for: a sample that cannot be written now
+      // has nobody left to tell, and is let go.
+      if (FAILED(Deliver(request))) failed.Push(std::move(request));
+    }
+    ArmWait();
+  }
+}
+
+void CALLBACK Flujo::OnWake(PTP_CALLBACK_INSTANCE, void* self, PTP_WAIT, TP_WAIT_RESULT) {
+  static_cast<Flujo*>(self)->AnswerDue();
+}
+
+void Flujo::EndWaits() {
+  PTP_WAIT wait = nullptr;
+  PendingSamples dropped;
+  {
+    Locked lock(lock_);
+    std::swap(wait, wait_);
+    std::swap(dropped, pending_);
+  }
+  if (!wait) return;
+  SetThreadpoolWait(wait, nullptr, nullptr);
+  WaitForThreadpoolWaitCallbacks(wait, TRUE);
+  CloseThreadpoolWait(wait);
 }
 
 STDMETHODIMP Flujo::SetStreamState(MF_STREAM_STATE state) {
+  PendingSamples dropped;
   Locked lock(lock_);
   if (state == state_) return S_OK;
   switch (state) {
@@ -197,9 +300,9 @@ STDMETHODIMP Flujo::SetStreamState(MF_STREAM_STATE state) {
       state_ = MF_STREAM_STATE_PAUSED;
       return S_OK;
     case MF_STREAM_STATE_RUNNING:
-      return StartLocked(nullptr);
+      return StartLocked(nullptr, &dropped);
     case MF_STREAM_STATE_STOPPED:
-      return StopLocked();
+      return StopLocked(&dropped);
     default:
       return MF_E_INVALID_STATE_TRANSITION;
   }
@@ -218,16 +321,18 @@ MF_STREAM_STATE Flujo::State() {
 }
 
 HRESULT Flujo::StartStream(IMFMediaType* type) {
+  PendingSamples dropped;
   Locked lock(lock_);
-  return StartLocked(type);
+  return StartLocked(type, &dropped);
 }
 
 HRESULT Flujo::StopStream() {
+  PendingSamples dropped;
   Locked lock(lock_);
-  return StopLocked();
+  return StopLocked(&dropped);
 }
 
-HRESULT Flujo::StartLocked(IMFMediaType* type) {
+HRESULT Flujo::StartLocked(IMFMediaType* type, PendingSamples* dropped) {
   if (!queue_) return MF_E_SHUTDOWN;
   IMFMediaType* next = type ? type : mediaType_.Get();
   StreamFormat format{width_, height_, fpsNumerator_, fpsDenominator_};
@@ -235,6 +340,10 @@ HRESULT Flujo::StartLocked(IMFMediaType* type) {
   // as it was. The samples are written at the type's size, so nothing but
   // one of the six types may start it.
   if (next && !FormatOf(next, &format)) return MF_E_INVALIDMEDIATYPE;
+  // Samples asked for at the old type (and from the allocator about to be
+  // set up again) are not handed out.
+  std::swap(*dropped, pending_);
+  ArmWait();
   if (allocator_) {
     HRESULT hr = allocator_->InitializeSampleAllocator(10, next);
     if (FAILED(hr)) return hr;
@@ -244,6 +353,7 @@ HRESULT Flujo::StartLocked(IMFMediaType* type) {
   height_ = format.height;
   fpsNumerator_ = format.fpsNumerator;
   fpsDenominator_ = format.fpsDenominator;
+  pacer_.Start(fpsNumerator_, fpsDenominator_);
   if (EnsureBlock(&block_)) {
     CameraBlockHeader* header = HeaderOf(block_.view);
     Poke(header->requestedWidth, width_);
@@ -256,8 +366,10 @@ HRESULT Flujo::StartLocked(IMFMediaType* type) {
   return hr;
 }
 
-HRESULT Flujo::StopLocked() {
+HRESULT Flujo::StopLocked(PendingSamples* dropped) {
   if (!queue_) return MF_E_SHUTDOWN;
+  std::swap(*dropped, pending_);
+  ArmWait();
   if (allocator_) allocator_->UninitializeSampleAllocator();
   if (block_.view) Poke(HeaderOf(block_.view)->readerHeartbeat, uint64_t{0});
   HRESULT hr = queue_->QueueEventParamVar(MEStreamStopped, GUID_NULL, S_OK, nullptr);
@@ -266,6 +378,7 @@ HRESULT Flujo::StopLocked() {
 }
 
 void Flujo::ShutdownStream() {
+  EndWaits();
   Locked lock(lock_);
   if (queue_) queue_->Shutdown();
   queue_.Reset();

@@ -93,6 +93,16 @@ constexpr int kAttempts = 3;
 
 }  // namespace
 
+bool NewPictureWaiting(const uint8_t* block, const ReaderState& state, uint64_t nowMs) {
+  if (!block) return false;
+  const auto& header = *reinterpret_cast<const CameraBlockHeader*>(block);
+  uint64_t written = Peek(header.lastWriteTick);
+  if (written == 0 || nowMs - written >= kPictureFreshMs) return false;
+  if (Peek(header.frameCounter) == state.lastSeenCounter) return false;
+  uint32_t slot = Peek(header.latestSlot) & 1;
+  return PictureSizeValid(Peek(header.slotWidth[slot]), Peek(header.slotHeight[slot]));
+}
+
 void FillFrameFrom(uint8_t* block, ReaderState* state, const Nv12Destination& out, uint32_t fps, uint64_t nowMs) {
   bool shown = false;
   if (block) {

@@ -111,6 +111,10 @@ struct Nv12Destination {
   uint32_t width, height;  // even
 };
 
+// The block holds a fresh picture of a valid size that `state` has not shown
+// yet: a waiting request can be answered with something new.
+bool NewPictureWaiting(const uint8_t* block, const ReaderState& state, uint64_t nowMs);
+
 // One sample: writes the heartbeat and the requested size into the block
 // (block may be null: no block, black picture) and fills the destination
 // with the newest picture, straight from its slot, scaled by nearest

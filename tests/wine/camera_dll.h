@@ -9,6 +9,7 @@
 #include <mfidl.h>
 #include <wrl/client.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -147,22 +148,40 @@ inline bool IsBlack(const Sample& s) {
   return !s.nv12.empty();
 }
 
-// The program's end of the block, as another process opens it.
+// The program's end of the block, as another process opens it, written from
+// the block's published layout alone rather than with the program's own
+// helpers, so a fault shared by both sides of the protocol still shows.
 struct Writer {
-  HANDLE mapping = OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, kBlockNameGlobal);
-  uint8_t* view = mapping ? static_cast<uint8_t*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, kBlockSize)) : nullptr;
+  static constexpr size_t kSize = 24887296, kFirstSlot = 4096, kSlotBytes = 3840 * 2160 * 3 / 2;
+  static constexpr size_t kLastWriteTick = 32, kLatestSlot = 40, kFrameCounter = 44, kSlotWidths = 48,
+                          kSlotHeights = 56;
+  HANDLE mapping = OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, L"Global\\OrvaneCamMemoria");
+  uint8_t* view = mapping ? static_cast<uint8_t*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, kSize)) : nullptr;
+  HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"Global\\OrvaneCamCuadro");
   ~Writer() {
     if (view) UnmapViewOfFile(view);
     if (mapping) CloseHandle(mapping);
+    if (event) CloseHandle(event);
   }
+  template <typename T>
+  std::atomic_ref<T> Field(size_t offset) {
+    return std::atomic_ref<T>(*reinterpret_cast<T*>(view + offset));
+  }
+  // A picture whose luma starts at `lumaBase` and says where it is.
   void Publish(uint32_t w, uint32_t h, uint8_t lumaBase) {
-    uint32_t slot = FreeSlot(*HeaderOf(view));
-    uint8_t* p = SlotOf(view, slot);
+    uint32_t slot = (Field<uint32_t>(kLatestSlot).load() ^ 1) & 1;
+    uint8_t* p = view + kFirstSlot + slot * kSlotBytes;
     for (uint32_t y = 0; y < h; ++y)
       for (uint32_t x = 0; x < w; ++x) p[y * w + x] = static_cast<uint8_t>(lumaBase + (x + y) % 64);
     memset(p + w * h, 90, w * h / 2);
-    PublishSlot(HeaderOf(view), slot, w, h, GetTickCount64());
+    Field<uint32_t>(kSlotWidths + 4 * slot).store(w);
+    Field<uint32_t>(kSlotHeights + 4 * slot).store(h);
+    Field<uint32_t>(kLatestSlot).store(slot);
+    Field<uint32_t>(kFrameCounter).fetch_add(1);
+    Field<uint64_t>(kLastWriteTick).store(GetTickCount64());
+    if (event) SetEvent(event);
   }
+  void Disconnect() { Field<uint64_t>(kLastWriteTick).store(0); }
 };
 
 // A new source of a freshly loaded DLL, started at 640x360, delivers black.
