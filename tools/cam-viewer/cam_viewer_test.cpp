@@ -2,7 +2,9 @@
 #include <windows.h>
 #include <mfobjects.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -41,12 +43,14 @@ TEST(CamViewerOptions, ReadsEveryOptionAndKeepsDriveLettersInFilePaths) {
   EXPECT_EQ(o.raw[0].path, L"b.nv12");
 }
 
-TEST(CamViewerOptions, DefaultsToThreeSecondsOfTheCurrentType) {
+TEST(CamViewerOptions, DefaultsToThreeSecondsOfTheCurrentTypeAtItsRate) {
   ViewerOptions o = Parse({L"--dll", L"cam.dll"});
   EXPECT_EQ(o.width, 0);
   EXPECT_EQ(o.seconds, 3);
   EXPECT_EQ(o.samples, -1);
   EXPECT_FALSE(o.allocator);
+  EXPECT_FALSE(o.eager);
+  EXPECT_TRUE(Parse({L"--eager", L"--dll", L"cam.dll", L"--seconds", L"2"}).eager);
   EXPECT_EQ(Parse({L"--dll", L"cam.dll", L"--seconds", L"0.5"}).seconds, 0.5);
 }
 
@@ -79,6 +83,7 @@ TEST(CamViewerOptions, RefusesWhatCannotBeRun) {
       {L"--dll", L"c.dll", L"--png", L"x:a.png"},
       {L"--dll", L"c.dll", L"--raw", L"4:"},
       {L"--dll", L"c.dll", L"--mirror"},
+      {L"--dll", L"c.dll", L"--eager", L"1"},
       {L"--dll", L"c.dll", L"--clsid", L"{7C1E5A2B-4D3F-4B8E-9A61-2F0C8D4E5B17}"},
       {L"--clsid", L"OrvaneCam.Fuente"},
       {L"--clsid", L"{7C1E5A2B-4D3F-4B8E-9A61-2F0C8D4E5B17}", L"--host", L"0"},
@@ -182,6 +187,72 @@ TEST(CamViewerPictures, LumaMeanCountsOnlyTheVisibleLuma) {
   std::vector<uint8_t> black(1280 * 720 * 3 / 2, 128);
   std::fill_n(black.begin(), 1280 * 720, uint8_t{16});
   EXPECT_DOUBLE_EQ(LumaMean(Nv12InBuffer(black.data(), 1280, 1280, 720)), 16.0);
+}
+
+// A picture of ffmpeg's from the clip fixture (see CMakeLists.txt): packed
+// NV12 of that size.
+std::vector<uint8_t> ClipPicture(const std::string& name, int width, int height) {
+  const char* folder = std::getenv("ORVANE_FRAMES");
+  std::string path = std::string("Z:") + (folder ? folder : "") + "/" + name + ".nv12";
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  std::ifstream in(path, std::ios::binary);
+  std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  EXPECT_EQ(bytes.size(), static_cast<size_t>(width) * height * 3 / 2) << path << " (ctest makes it)";
+  return bytes;
+}
+
+TEST(CamViewerFrameNumbers, AreReadFromDecodedClipsAtTheirSizeAndScaledDown) {
+  struct Case {
+    const char* name;
+    int width, height, frame;
+  };
+  // The same picture as decoded and after bilinear scales (the camera's
+  // 1080p -> 720p), 4K by nearest neighbour, and frame 0, whose band holds
+  // only its markers.
+  for (const Case& c : {Case{"1080p-43", 1920, 1080, 43}, Case{"1080p-43-720", 1280, 720, 43},
+                        Case{"1080p-43-360", 640, 360, 43}, Case{"4k-22-720", 1280, 720, 22},
+                        Case{"720p-0-360", 640, 360, 0}}) {
+    std::vector<uint8_t> picture = ClipPicture(c.name, c.width, c.height);
+    if (picture.empty()) continue;
+    EXPECT_EQ(ReadFrameNumber(Nv12InBuffer(picture.data(), c.width, c.width, c.height)), c.frame) << c.name;
+  }
+}
+
+TEST(CamViewerFrameNumbers, APictureWithoutTheBandHasNone) {
+  std::vector<uint8_t> picture = ClipPicture("1080p-43", 1920, 1080);
+  ASSERT_FALSE(picture.empty());
+  // The clip's picture above its band: gradients and the drawn number.
+  Nv12Image above = Nv12InBuffer(picture.data(), 1920, 1920, 1080);
+  above.height = 990;
+  EXPECT_EQ(ReadFrameNumber(above), -1);
+  for (uint8_t level : {uint8_t{16}, uint8_t{235}, uint8_t{128}}) {
+    std::vector<uint8_t> flat(1280 * 720 * 3 / 2, 128);
+    std::fill_n(flat.begin(), 1280 * 720, level);
+    EXPECT_EQ(ReadFrameNumber(Nv12InBuffer(flat.data(), 1280, 1280, 720)), -1) << int{level};
+  }
+}
+
+// Every bit, also those the 2-second clips never set, at a size that is no
+// multiple of the blocks, in a buffer with padded rows.
+TEST(CamViewerFrameNumbers, AllTwelveBitsAreRead) {
+  const int width = 1000, height = 562, pitch = 1024;
+  for (int number : {0xA5A, 0x5A5, 4095, 1}) {
+    std::vector<uint8_t> buffer(static_cast<size_t>(pitch) * height * 3 / 2, 128);
+    for (int y = height * 11 / 12; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        int block = x * 16 / width;
+        bool white = block == 0 || (block >= 2 && block < 14 && (number >> (block - 2) & 1));
+        buffer[static_cast<size_t>(y) * pitch + x] = white ? 235 : 16;
+      }
+    }
+    EXPECT_EQ(ReadFrameNumber(Nv12InBuffer(buffer.data(), pitch, width, height)), number);
+    // A light block where the band is black beyond the twelfth bit: not the band.
+    for (int y = height * 11 / 12; y < height; ++y)
+      std::fill_n(buffer.begin() + static_cast<ptrdiff_t>(y) * pitch + width * 14 / 16, width / 16, uint8_t{235});
+    EXPECT_EQ(ReadFrameNumber(Nv12InBuffer(buffer.data(), pitch, width, height)), -1) << number;
+  }
 }
 
 TEST(CamViewerSchedule, DueTimesFollowTheFrameCountWithoutDrift) {

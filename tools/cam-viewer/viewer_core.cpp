@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cmath>
 #include <cstdio>
 #include <cwchar>
@@ -51,6 +52,10 @@ std::string ParseViewerOptions(const std::vector<std::wstring>& args, ViewerOpti
     const std::wstring& a = args[i];
     if (a == L"--allocator") {
       o->allocator = true;
+      continue;
+    }
+    if (a == L"--eager") {
+      o->eager = true;
       continue;
     }
     if (a == L"--list-types") {
@@ -252,6 +257,60 @@ double LumaMean(const Nv12Image& p) {
     for (int c = 0; c < p.width; ++c) sum += row[c];
   }
   return static_cast<double>(sum) / (static_cast<double>(p.width) * p.height);
+}
+
+namespace {
+
+// The band: the bottom twelfth of the picture, in blocks a sixteenth of the
+// width wide. Block 0 is white and block 1 black, so the reader learns both
+// levels from the picture itself; blocks 2 to 13 carry the bits, the rest
+// of the band is black.
+constexpr int kBandBlocks = 16;
+constexpr int kBandRows = 12;
+constexpr int kFrameBits = 12;
+constexpr int kFirstBitBlock = 2;
+// White and black drawn by ffmpeg are 235 and 16; H.264 at crf 28 and
+// scaling keep the middle of each block close to those.
+constexpr double kMarkerContrast = 96;
+
+// Mean luma of the middle half (each way) of a block of the band, so the
+// coder's and scaler's smearing at the block edges stays out of it.
+double BlockLuma(const Nv12Image& p, int block) {
+  const int left = p.width * block / kBandBlocks, right = p.width * (block + 1) / kBandBlocks;
+  const int top = p.height * (kBandRows - 1) / kBandRows;
+  const int x0 = left + (right - left) / 4, x1 = right - (right - left) / 4;
+  const int y0 = top + (p.height - top) / 4, y1 = p.height - (p.height - top) / 4;
+  // A few pixels each way are plenty; a 4K picture need not be summed whole.
+  const int stepX = std::max(1, (x1 - x0) / 8), stepY = std::max(1, (y1 - y0) / 8);
+  uint32_t sum = 0, count = 0;
+  for (int y = y0; y < y1; y += stepY) {
+    const uint8_t* row = p.y + static_cast<ptrdiff_t>(y) * p.yPitch;
+    for (int x = x0; x < x1; x += stepX, ++count) sum += row[x];
+  }
+  return count ? static_cast<double>(sum) / count : 0;
+}
+
+}  // namespace
+
+int ReadFrameNumber(const Nv12Image& p) {
+  if (!p.y || p.width < 2 * kBandBlocks || p.height < 2 * kBandRows) return -1;
+  const double white = BlockLuma(p, 0), black = BlockLuma(p, 1);
+  if (white - black < kMarkerContrast) return -1;
+  const double middle = (white + black) / 2, margin = (white - black) / 4;
+  int number = 0;
+  for (int block = kFirstBitBlock; block < kBandBlocks; ++block) {
+    const double luma = BlockLuma(p, block);
+    // A block that is neither level is not the band but a picture that
+    // happens to be light and dark in the right two places.
+    if (std::fabs(luma - middle) < margin) return -1;
+    const bool set = luma > middle;
+    if (block >= kFirstBitBlock + kFrameBits) {
+      if (set) return -1;
+    } else if (set) {
+      number |= 1 << (block - kFirstBitBlock);
+    }
+  }
+  return number;
 }
 
 PullSchedule::PullSchedule(uint32_t numerator, uint32_t denominator)

@@ -26,6 +26,7 @@ struct ViewerOptions {
   double seconds = 3;
   int samples = -1;  // -1: run for `seconds`
   bool allocator = false;
+  bool eager = false;  // asks again as soon as a sample arrives, as applications' readers do
   bool listTypes = false;
   std::vector<SampleFile> png;
   std::vector<SampleFile> raw;
@@ -74,6 +75,9 @@ size_t Nv12BufferBytes(int pitch, int width, int height);
 // width x height/2 chroma bytes.
 std::vector<uint8_t> PackNv12(const Nv12Image& picture);
 double LumaMean(const Nv12Image& picture);
+// The frame number tools/make-clips draws in a band of blocks along the
+// bottom edge, read at any scale of the clip; -1 without that band.
+int ReadFrameNumber(const Nv12Image& picture);
 
 // When each pull is due, in µs from the first one. Due times come from the
 // frame count, not from the last wake-up, so late wake-ups do not add up;
