@@ -6,7 +6,13 @@
 //
 // cam-viewer (--dll PATH | --clsid {GUID}) [--width W --height H [--fps F]]
 //            [--seconds S | --samples N] [--stop-event NAME] [--host PID] [--out FILE]
-//            [--allocator] [--png INDEX:PATH]... [--raw INDEX:PATH]... [--list-types]
+//            [--allocator] [--eager] [--png INDEX:PATH]... [--raw INDEX:PATH]... [--list-types]
+//
+// --eager asks for the next sample as soon as one arrives, as applications
+// that read a camera in a loop do, instead of at the type's frame rate.
+// Each sample line carries "frame", the number the test clips draw in their
+// band (null when it cannot be read), and "qpc", QueryPerformanceCounter in
+// µs when it arrived, comparable with the phone stand-in's send times.
 //
 // With --stop-event it runs until that event is set (or its time is up),
 // with --host until that process ends; then it stops and shuts down as usual.
@@ -67,7 +73,7 @@ class CameraRun {
   void OfferAllocator();
   int StartSource();
   int PullSamples();
-  int ShowSample(int index, IMFSample* sample);
+  int ShowSample(int index, IMFSample* sample, int64_t arrivedQpcUs);
   void WriteFiles(int index, const Nv12Image& picture);
   int StopSource();
   void ShutDown(int code);
@@ -366,17 +372,20 @@ int CameraRun::PullSamples() {
   const int64_t originUs = NowUs();
   const auto endUs = static_cast<int64_t>(o_.seconds * 1e6);
   for (int n = 0;; ++n) {
-    if (o_.samples >= 0 ? n >= o_.samples : !o_.untilStopped && schedule.NextDueUs() >= endUs) break;
-    if (StopSignalled(originUs + schedule.NextDueUs())) break;
+    const int64_t dueUs = o_.eager ? NowUs() - originUs : schedule.NextDueUs();
+    if (o_.samples >= 0 ? n >= o_.samples : !o_.untilStopped && dueUs >= endUs) break;
+    if (StopSignalled(originUs + dueUs)) break;
     HRESULT hr = stream_->RequestSample(nullptr);
     if (FAILED(hr)) {
       Fail("IMFMediaStream::RequestSample", hr);
       return kNoSample;
     }
     ComPtr<IMFSample> sample;
+    int64_t arrivedQpcUs = 0;
     Pump p = PumpEvents({{stream_.Get(), "stream"}, {source_.Get(), "source"}}, "MEMediaSample",
                         [&](const Queue& q, MediaEventType type, IMFMediaEvent* event) {
                           if (type == MEMediaSample && q.events == stream_.Get()) {
+                            arrivedQpcUs = QpcUs();
                             HRESULT got = EventObject(event, sample);
                             if (SUCCEEDED(got)) return Pump::kDone;
                             Fail("MEMediaSample without an IMFSample", got);
@@ -390,14 +399,14 @@ int CameraRun::PullSamples() {
                         });
     if (p != Pump::kDone) return kNoSample;
     schedule.Pulled(NowUs() - originUs);
-    int code = ShowSample(n, sample.Get());
+    int code = ShowSample(n, sample.Get(), arrivedQpcUs);
     if (code != kRanToEnd) return code;
     ++samples_;
   }
   return kRanToEnd;
 }
 
-int CameraRun::ShowSample(int index, IMFSample* sample) {
+int CameraRun::ShowSample(int index, IMFSample* sample, int64_t arrivedQpcUs) {
   DWORD buffers = 0;
   ComPtr<IMFMediaBuffer> buffer;
   HRESULT hr = sample->GetBufferCount(&buffers);
@@ -449,6 +458,10 @@ int CameraRun::ShowSample(int index, IMFSample* sample) {
   if (SUCCEEDED(sample->GetSampleDuration(&duration))) line.Int("duration", duration);
   else line.Null("duration");
   line.Int("bytes", bytes).Int("pitch", pitch).Num("ymean", LumaMean(picture), 1);
+  const int frame = ReadFrameNumber(picture);
+  if (frame >= 0) line.Int("frame", frame);
+  else line.Null("frame");
+  line.Int("qpc", arrivedQpcUs);
   line.Int("buffers", buffers).Bool("2d", twoD != nullptr);
   LONG free = 0;
   if (pool_ && SUCCEEDED(pool_->GetFreeSampleCount(&free))) line.Int("poolFree", free);
@@ -543,7 +556,7 @@ int wmain(int argc, wchar_t** argv) {
                  "cam-viewer: %s\n"
                  "usage: cam-viewer (--dll PATH | --clsid {GUID}) [--width W --height H [--fps F]]\n"
                  "                  [--seconds S | --samples N] [--stop-event NAME] [--host PID] [--out FILE]\n"
-                 "                  [--allocator] [--png INDEX:PATH]... [--raw INDEX:PATH]... [--list-types]\n",
+                 "                  [--allocator] [--eager] [--png INDEX:PATH]... [--raw INDEX:PATH]... [--list-types]\n",
                  bad.c_str());
     return kBadArguments;
   }

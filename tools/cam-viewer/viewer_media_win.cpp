@@ -21,6 +21,14 @@ int64_t NowUs() {
   return (now.QuadPart - g_startTicks.QuadPart) * 1'000'000 / g_tickRate.QuadPart;
 }
 
+int64_t QpcUs() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  // In two parts, so the product cannot overflow however long the machine has run.
+  const int64_t rate = g_tickRate.QuadPart;
+  return now.QuadPart / rate * 1'000'000 + now.QuadPart % rate * 1'000'000 / rate;
+}
+
 void SleepUntil(int64_t dueUs) {
   for (int64_t left = dueUs - NowUs(); left > 0; left = dueUs - NowUs())
     Sleep(static_cast<DWORD>((left + 999) / 1000));

@@ -20,6 +20,9 @@ inline constexpr int64_t kEventWaitUs = 5'000'000;
 // Microseconds since StartClock.
 void StartClock();
 int64_t NowUs();
+// Microseconds of QueryPerformanceCounter itself: one clock for every
+// process of a Wine prefix, so other programs' times compare directly.
+int64_t QpcUs();
 void SleepUntil(int64_t dueUs);
 // A line that begins with the time in ms.
 JsonLine Stamped();
