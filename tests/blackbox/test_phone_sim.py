@@ -151,6 +151,21 @@ def test_aud_after_ends_each_unit_with_an_access_unit_delimiter(pc, clip_dir, tm
     peer.close()
 
 
+def test_sent_prints_each_video_frame_with_its_clip_unit_stamp_and_key_flag(pc, clip_dir):
+    clip = os.path.join(clip_dir, "clip-720p30.h264")
+    sim, peer, _ = hello_of(pc, "--clip", sim_path(clip), "--fps", "30", "--seconds", "2.6", "--sent")
+    welcome(peer)
+    videos = video_payloads(peer)
+    assert sim.wait()[0] == 0
+    sent = [line for line in sim.lines if line["type"] == "sent"]
+    assert len(sent) == len(videos) > 60
+    assert [s["clock"] for s in sent] == [struct.unpack(">Q", v[:8])[0] for v in videos]
+    assert [s["key"] for s in sent] == [bool(v[8] & 1) for v in videos]
+    # The 2 s clip's 60 units in order, then from the first again.
+    assert [s["unit"] for s in sent] == [i % 60 for i in range(len(sent))]
+    peer.close()
+
+
 def test_answers_pings_with_the_same_payload_and_pings_every_second(pc, clip_dir):
     sim, peer, _ = hello_of(pc, "--seconds", "3.5")
     welcome(peer)

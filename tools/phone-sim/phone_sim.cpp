@@ -1,6 +1,9 @@
 // A stand-in for the phone app: connects to the PC, says HELLO, and streams
 // an H.264 clip the way the phone does, obeying the PC's commands. Every
-// frame it receives is printed on standard output as one JSON line.
+// frame it receives is printed on standard output as one JSON line; with
+// --sent, so is every Video frame it sends (the clip's unit, and the clock
+// it stamped the frame with: under Wine that clock is QueryPerformanceCounter,
+// the clock of every program of the prefix).
 //
 // Exit codes: 0 ran its time, 2 could not connect or read the clip,
 // 3 denied (the reason is printed), 4 protocol error, 5 the PC ended the
@@ -65,6 +68,7 @@ struct Options {
   bool sendConfig = true;
   bool sendStatus = true;
   bool audAfter = false;  // end each access unit with an access unit delimiter, as some encoders do
+  bool printSent = false;  // a line for each Video frame sent
   double configAfter = -1;  // a CONFIG of its own after this many seconds
   int laterWidth = 0, laterHeight = 0, laterFps = 0;
 };
@@ -78,7 +82,7 @@ void Usage() {
                "          [--focus-modes face,auto,manual] [--no-blur-support] [--focus-mode M]\n"
                "          [--focus-value V] [--faces N] [--blur V] [--battery V] [--camera N] [--paused]\n"
                "          [--seconds S] [--silent-after S] [--deaf-after S] [--no-config] [--no-status]\n"
-               "          [--aud-after]\n"
+               "          [--aud-after] [--sent]\n"
                "          [--config-after S WxH@F]\n");
 }
 
@@ -105,6 +109,7 @@ bool ParseOptions(int argc, char** argv, Options* o) {
     else if (a == "--no-config") o->sendConfig = false;
     else if (a == "--no-status") o->sendStatus = false;
     else if (a == "--aud-after") o->audAfter = true;
+    else if (a == "--sent") o->printSent = true;
     else if (a == "--code" && hasValue) { o->hasCode = true; o->code = argv[++i]; }
     else if (a == "--token" && hasValue) { o->hasToken = true; o->token = argv[++i]; }
     else if (a == "--hello" && hasValue) { o->helloRawGiven = true; o->helloRaw = argv[++i]; }
@@ -274,6 +279,17 @@ class Phone {
   }
   bool SendText(FrameType type, const std::string& text) { return Send(type, text.data(), text.size()); }
 
+  void Emit(const std::string& line) {
+    std::lock_guard lock(outLock_);
+    std::fputs(line.c_str(), stdout);
+    std::fflush(stdout);
+  }
+
+  void PrintSent(size_t unit, int64_t clock, bool key) {
+    Emit("{\"t\":" + std::to_string(NowUs() - start_) + ",\"type\":\"sent\",\"unit\":" + std::to_string(unit) +
+         ",\"clock\":" + std::to_string(clock) + ",\"key\":" + (key ? "true" : "false") + "}\n");
+  }
+
   void Print(uint8_t type, const std::vector<uint8_t>& payload) {
     std::string line = "{\"t\":" + std::to_string(NowUs() - start_) + ",\"type\":\"" + TypeName(type) +
                        "\",\"code\":" + std::to_string(type);
@@ -282,10 +298,7 @@ class Phone {
     } else {
       line += ",\"payload\":\"" + JsonEscape(std::string(payload.begin(), payload.end())) + "\"";
     }
-    line += "}\n";
-    std::lock_guard lock(outLock_);
-    std::fputs(line.c_str(), stdout);
-    std::fflush(stdout);
+    Emit(line + "}\n");
   }
 
   void ReadLoop() {
@@ -415,6 +428,7 @@ class Phone {
       std::vector<std::pair<FrameType, std::string>> outbox;
       bool sendVideo = false;
       const AccessUnit* unit = nullptr;
+      size_t unitIndex = 0;
       {
         std::unique_lock lock(stateLock_);
         if (peerClosed_) {
@@ -434,6 +448,7 @@ class Phone {
             skipToKeyframe_ = false;
           }
           unit = &clip_.units[unit_];
+          unitIndex = unit_;
           unit_ = (unit_ + 1) % clip_.units.size();
           sendVideo = true;
           nextFrame += 1000000 / fps_;
@@ -452,12 +467,14 @@ class Phone {
             data = ended.data();
             size = ended.size();
           }
-          std::vector<uint8_t> payload =
-              EncodeVideoPayload(static_cast<uint64_t>(NowUs()), unit->keyframe, data, size);
+          const int64_t stamp = NowUs();
+          const bool key = unit->keyframe;
+          std::vector<uint8_t> payload = EncodeVideoPayload(static_cast<uint64_t>(stamp), key, data, size);
           lock.unlock();
           for (auto& [type, text] : outbox) SendText(type, text);
           outbox.clear();
           Send(FrameType::Video, payload.data(), payload.size());
+          if (o_.printSent && !Silent()) PrintSent(unitIndex, stamp, key);
         }
       }
       for (auto& [type, text] : outbox) SendText(type, text);
