@@ -389,7 +389,21 @@ void Flujo::ShutdownStream() {
 }
 
 HRESULT Flujo::SetAllocator(IUnknown* allocator) {
+  ComPtr<IMFVideoSampleAllocatorEx> given;
+  HRESULT hr = allocator->QueryInterface(IID_PPV_ARGS(&given));
   Locked lock(lock_);
-  allocator_.Reset();
-  return allocator->QueryInterface(IID_PPV_ARGS(&allocator_));
+  if (FAILED(hr)) {
+    allocator_.Reset();
+    return hr;
+  }
+  // Handed over while the stream runs, it is set up now for the running
+  // type, as the start would have done; one that cannot be leaves the
+  // stream with the samples it had. (Samples already waiting came from
+  // the old one and stay good.)
+  if (state_ != MF_STREAM_STATE_STOPPED && mediaType_) {
+    hr = given->InitializeSampleAllocator(10, mediaType_.Get());
+    if (FAILED(hr)) return hr;
+  }
+  allocator_ = std::move(given);
+  return S_OK;
 }

@@ -227,6 +227,29 @@ TEST(CameraDll, SamplesComeFromTheFrameServersAllocatorWhenItGivesOne) {
   EXPECT_TRUE(IsBlack(sample));
   source->Stop();
   source->Shutdown();
+
+  // Handed over while the stream runs, the allocator is set up for the
+  // running type at once: the next samples come from it.
+  source = NewSource(dll);
+  ASSERT_TRUE(source);
+  stream = StartAt(source.Get(), 640, 360);
+  ASSERT_TRUE(stream);
+  ASSERT_TRUE(TakeSample(stream.Get(), 640, 360, &sample));
+  ComPtr<IMFVideoSampleAllocatorEx> late;
+  ComPtr<IMFVideoSampleAllocatorCallback> pool;
+  ASSERT_EQ(MFCreateVideoSampleAllocatorEx(IID_PPV_ARGS(&late)), S_OK);
+  ASSERT_EQ(late.As(&pool), S_OK);
+  ASSERT_EQ(source.As(&control), S_OK);
+  ASSERT_EQ(control->SetDefaultAllocator(0, late.Get()), S_OK);
+  ASSERT_EQ(stream->RequestSample(nullptr), S_OK) << "the allocator was not set up";
+  ComPtr<IMFMediaEvent> event;
+  while ((event = NextEvent(stream.Get())) && TypeOf(event.Get()) != MEMediaSample) {
+  }
+  LONG free = 0;
+  EXPECT_EQ(pool->GetFreeSampleCount(&free), S_OK);
+  EXPECT_EQ(free, 9) << "one of its ten samples is out";
+  event.Reset();
+  source->Shutdown();
 }
 
 // Somebody else's mapping under our name, too small for the block: the

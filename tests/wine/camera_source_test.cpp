@@ -213,12 +213,17 @@ class FakeAllocator final : public IMFVideoSampleAllocatorEx {
     return left;
   }
   STDMETHODIMP SetDirectXManager(IUnknown*) override { return S_OK; }
-  STDMETHODIMP UninitializeSampleAllocator() override { return S_OK; }
+  STDMETHODIMP UninitializeSampleAllocator() override {
+    ready_ = false;
+    return S_OK;
+  }
   STDMETHODIMP InitializeSampleAllocator(DWORD, IMFMediaType*) override {
-    if (SUCCEEDED(failInitialize)) ++initialized;
+    if (SUCCEEDED(failInitialize)) ++initialized, ready_ = true;
     return failInitialize;
   }
+  // As the system's allocator: no samples before it is set up.
   STDMETHODIMP AllocateSample(IMFSample** sample) override {
+    if (!ready_) return MF_E_NOT_INITIALIZED;
     HRESULT hr = MFCreateSample(sample);
     if (SUCCEEDED(hr)) hr = (*sample)->AddBuffer(buffer_.Get());
     return hr;
@@ -230,6 +235,7 @@ class FakeAllocator final : public IMFVideoSampleAllocatorEx {
  private:
   virtual ~FakeAllocator() = default;
   ULONG refs_ = 1;
+  bool ready_ = false;
   ComPtr<FakeBuffer> buffer_;
 };
 
