@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h.
+#include <sddl.h>
 
+#include <string>
 #include <thread>
 
 #include "app/core/log.h"
@@ -102,6 +105,44 @@ TEST(Platform, LogIsTextModeWithCrLf) {
   EXPECT_EQ(text.substr(13, 8), "uno \xc3\xb1\r\n");
   EXPECT_EQ(text.substr(13 + 8 + 13), "dos\r\n");
   DeleteFileW(path.c_str());
+}
+
+
+// A copy run as administrator holds the single-instance mutex with a
+// security that lets a normal copy neither make nor open it: the normal copy
+// must take that as a running copy and end, not start a second listener.
+TEST(Platform, AStartThatMayNotOpenTheRunningCopysMutexEndsLikeASecondCopy) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(D;;GA;;;WD)", SDDL_REVISION_1, &descriptor,
+                                                                   nullptr));
+  SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
+  HANDLE held = CreateMutexW(&security, TRUE, L"Local\\OrvaneParaPC");
+  LocalFree(descriptor);
+  ASSERT_NE(held, nullptr);
+
+  wchar_t exe[MAX_PATH];
+  GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  std::wstring program = exe;
+  program = program.substr(0, program.rfind(L'\\') + 1) + L"Orvane.exe";
+  const std::wstring log = TempPath(L"orvane-mutex.log");
+  DeleteFileW(log.c_str());
+  std::wstring command = L"\"" + program + L"\" --oculta --salir-tras 10 --registro \"" + log + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                             &process));
+  DWORD code = 9999;
+  if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
+  else TerminateProcess(process.hProcess, code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  CloseHandle(held);
+  EXPECT_EQ(code, 0u);
+  const std::string text = Contents(log);
+  EXPECT_NE(text.find("Otra copia de Orvane corre como administrador: no abro otra"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Escuchando en"), std::string::npos) << "it started all the same";
+  DeleteFileW(log.c_str());
 }
 
 }  // namespace

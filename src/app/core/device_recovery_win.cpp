@@ -92,7 +92,8 @@ constexpr GUID kReleaseProbeKey = {0x5b0e6f4a, 0x3c1d, 0x4e2b, {0x9f, 0x8a, 0x7d
 // Test mode: the file's words say which fault comes next: "dibujo" (the
 // next drawing), "presentacion" (the next present), "decodificacion" (the
 // next picture decoded), "sin-dispositivo N" (the next N devices cannot be
-// made), "sin-hardware" (from now on only WARP), "excepcion" (an access
+// made), "sin-hardware" (from now on only WARP), "sin-video" (hardware
+// devices only without video support), "excepcion" (an access
 // violation on this thread, once logged, for the crash log). The file is
 // removed once read.
 void SimulateRequestedFault() {
@@ -115,6 +116,8 @@ void SimulateRequestedFault() {
       g_video.SimulateDeviceLoss();
     } else if (word == "sin-hardware") {
       FailHardwareDevices(true);
+    } else if (word == "sin-video") {
+      FailVideoSupport(true);
     } else if (word == "excepcion") {
       crash = true;
     } else if (word == "sin-dispositivo") {

@@ -41,13 +41,33 @@ void ParseCommandLine() {
 // copy is the second one and must end.
 bool HandOverToRunningCopy() {
   g_app.instanceMutex = CreateMutexW(nullptr, TRUE, L"Local\\OrvaneParaPC");
-  // Without a handle start-up goes on unguarded.
-  if (!g_app.instanceMutex || GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  const DWORD error = GetLastError();
+  if (!g_app.instanceMutex && error == ERROR_ACCESS_DENIED) {
+    // A copy started as administrator made the mutex, and this one may not
+    // open it: that copy runs, with its port, tray icon and camera.
+    LogLine("Otra copia de Orvane corre como administrador: no abro otra");
+  } else if (!g_app.instanceMutex || error != ERROR_ALREADY_EXISTS) {
+    // Without a handle for any other reason start-up goes on unguarded.
+    return false;
+  }
   if (HWND running = FindWindowW(L"OrvaneVentana", nullptr)) {
     ShowWindow(running, SW_SHOW);
     SetForegroundWindow(running);
   }
   return true;
+}
+
+// On battery Windows puts a hidden program on efficiency cores at low
+// clocks, while this one decodes for a call: it asks to be left at speed.
+void KeepFullSpeed() {
+  using SetInformationFn = BOOL(WINAPI*)(HANDLE, PROCESS_INFORMATION_CLASS, LPVOID, DWORD);
+  auto set = LookUpFunction<SetInformationFn>(GetModuleHandleW(L"kernel32.dll"), "SetProcessInformation");
+  PROCESS_POWER_THROTTLING_STATE state{PROCESS_POWER_THROTTLING_CURRENT_VERSION,
+                                       PROCESS_POWER_THROTTLING_EXECUTION_SPEED, 0};
+  if (!set || !set(GetCurrentProcess(), ProcessPowerThrottling, &state, sizeof state)) {
+    LogLine("Windows no dejó desactivar el ahorro de energía del programa (error %lu)",
+            set ? GetLastError() : static_cast<unsigned long>(ERROR_PROC_NOT_FOUND));
+  }
 }
 
 bool RegisterWindowClass(const wchar_t* name, WNDPROC procedure) {
@@ -164,6 +184,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
   if (!g_options.prueba && HandOverToRunningCopy()) return 0;
 
+  KeepFullSpeed();
   MFStartup(MF_VERSION, MFSTARTUP_LITE);
   WSADATA wsa;
   WSAStartup(MAKEWORD(2, 2), &wsa);
@@ -191,6 +212,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   if (!g_options.guardarCuadro.empty()) g_video.RequestSnapshot(g_options.guardarCuadro);
 
   g_app.taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
+  // Run as administrator, the program would not hear the taskbar of a
+  // restarted Explorer, which runs without: its icon would be gone for good.
+  ChangeWindowMessageFilterEx(g_app.mainWindow, g_app.taskbarCreatedMessage, MSGFLT_ALLOW, nullptr);
   UpdateTrayIcon(true);
   SampleCpuAndMemory();
   SetTimer(g_app.mainWindow, 1, 1000, nullptr);

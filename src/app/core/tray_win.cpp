@@ -81,6 +81,9 @@ void ShowContextMenu(int x, int y) {
   SetForegroundWindow(g_main.window);
   const int chosen = static_cast<int>(
       TrackPopupMenu(menu, TPM_RETURNCMD | TPM_BOTTOMALIGN | TPM_RIGHTBUTTON, x, y, 0, g_main.window, nullptr));
+  // Without a message after it the menu may not close at the next click
+  // elsewhere, as TrackPopupMenu's documentation says.
+  PostMessageW(g_main.window, WM_NULL, 0, 0);
   DestroyMenu(menu);
   switch (chosen) {
     case 1:

@@ -17,10 +17,24 @@ using Microsoft::WRL::ComPtr;
 namespace {
 std::atomic<int> g_failingCreations{0};
 std::atomic<bool> g_noHardware{false};
+std::atomic<bool> g_noVideoSupport{false};
+
+HRESULT CreateDevice(D3D_DRIVER_TYPE type, UINT flags, GraphicsDevice* out) {
+  const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_1, D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_1};
+  HRESULT hr = D3D11CreateDevice(nullptr, type, nullptr, flags, levels, ARRAYSIZE(levels), D3D11_SDK_VERSION,
+                                 &out->device, nullptr, &out->context);
+  if (FAILED(hr)) {
+    out->device.Reset();
+    out->context.Reset();
+  }
+  return hr;
+}
+
 }  // namespace
 
 void FailNextDeviceCreations(int count) { g_failingCreations = count; }
 void FailHardwareDevices(bool on) { g_noHardware = on; }
+void FailVideoSupport(bool on) { g_noVideoSupport = on; }
 
 bool CreateGraphicsDevice(GraphicsDevice* out) {
   *out = GraphicsDevice{};
@@ -28,19 +42,21 @@ bool CreateGraphicsDevice(GraphicsDevice* out) {
     --g_failingCreations;
     return false;
   }
-  const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_1, D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_1};
-  HRESULT hr = g_noHardware ? DXGI_ERROR_UNSUPPORTED
-                            : D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr,
-                                                D3D11_CREATE_DEVICE_BGRA_SUPPORT | D3D11_CREATE_DEVICE_VIDEO_SUPPORT,
-                                                levels, ARRAYSIZE(levels), D3D11_SDK_VERSION, &out->device, nullptr,
-                                                &out->context);
+  HRESULT hr = DXGI_ERROR_UNSUPPORTED;
+  if (!g_noHardware) {
+    hr = g_noVideoSupport ? E_INVALIDARG
+                          : CreateDevice(D3D_DRIVER_TYPE_HARDWARE,
+                                         D3D11_CREATE_DEVICE_BGRA_SUPPORT | D3D11_CREATE_DEVICE_VIDEO_SUPPORT, out);
+    if (FAILED(hr)) {
+      LogLine("D3D11 por hardware con video falló (0x%08x): lo intento sin video", static_cast<unsigned>(hr));
+      hr = CreateDevice(D3D_DRIVER_TYPE_HARDWARE, D3D11_CREATE_DEVICE_BGRA_SUPPORT, out);
+      out->videoSupport = false;
+    }
+  }
   if (FAILED(hr)) {
     LogLine("D3D11 por hardware falló (0x%08x), uso WARP", static_cast<unsigned>(hr));
-    out->device.Reset();
-    out->context.Reset();
-    hr = D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_WARP, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT, levels,
-                           ARRAYSIZE(levels), D3D11_SDK_VERSION, &out->device, nullptr, &out->context);
-    if (FAILED(hr)) {
+    out->videoSupport = true;
+    if (FAILED(CreateDevice(D3D_DRIVER_TYPE_WARP, D3D11_CREATE_DEVICE_BGRA_SUPPORT, out))) {
       *out = GraphicsDevice{};
       return false;
     }
@@ -48,7 +64,8 @@ bool CreateGraphicsDevice(GraphicsDevice* out) {
   // The decoder, the session thread and the windows share this device.
   ComPtr<ID3D10Multithread> multithread;
   if (SUCCEEDED(out->device.As(&multithread))) multithread->SetMultithreadProtected(TRUE);
-  if (SUCCEEDED(MFCreateDXGIDeviceManager(&out->resetToken, &out->manager)) &&
+  // Without video support the decoder works in memory, not on the device.
+  if (out->videoSupport && SUCCEEDED(MFCreateDXGIDeviceManager(&out->resetToken, &out->manager)) &&
       FAILED(out->manager->ResetDevice(out->device.Get(), out->resetToken))) {
     out->manager.Reset();
   }
@@ -71,9 +88,11 @@ void VideoPipeline::UseDevice(GraphicsDevice&& d) {
   deviceManager_ = std::move(d.manager);
   resetToken_ = d.resetToken;
   // Without these no GPU converter can be built; the CPU path takes over.
-  (void)device_.As(&videoDevice_);
-  (void)context_.As(&videoContext_);
-  (void)context_.As(&videoContext1_);
+  if (d.videoSupport) {
+    (void)device_.As(&videoDevice_);
+    (void)context_.As(&videoContext_);
+    (void)context_.As(&videoContext1_);
+  }
   usedGeneration_ = deviceGeneration_;
   lostReason_ = S_OK;
   lossPosted_ = false;

@@ -53,10 +53,14 @@ struct GraphicsDevice {
   Microsoft::WRL::ComPtr<ID3D11DeviceContext> context;
   Microsoft::WRL::ComPtr<IMFDXGIDeviceManager> manager;
   UINT resetToken = 0;
+  // False for a hardware device made without video support: decoding and
+  // conversion then run on the CPU.
+  bool videoSupport = true;
 };
 
-// A hardware device, or WARP when there is none; false when neither can be
-// made.
+// A hardware device with video support, else one without it (virtual
+// machines and remote sessions may refuse only that), else WARP; false when
+// none can be made.
 [[nodiscard]] bool CreateGraphicsDevice(GraphicsDevice* out);
 
 // Test seams: the next `count` device creations fail; the next picture
@@ -64,6 +68,7 @@ struct GraphicsDevice {
 void FailNextDeviceCreations(int count);
 // Test seam: as on a PC without a hardware adapter, only WARP can be made.
 void FailHardwareDevices(bool on);
+void FailVideoSupport(bool on);
 // Test seam: decoders come from `factory` (null: the system's H.264 decoder).
 void UseDecoderFactoryForTests(HRESULT (*factory)(IMFTransform** out));
 
