@@ -20,6 +20,7 @@
 
 class Settings;
 class VideoPipeline;
+struct MdnsRegistration;
 
 class PhoneLink {
  public:
@@ -86,8 +87,9 @@ class PhoneLink {
   uint64_t JoinHelloWait(SOCKET s);
   bool LeaveHelloWait(uint64_t ticket);  // true when the connection was closed to make room
   void RegisterService();
+  // Waits (bounded) for the withdrawal to complete: no DNS-SD callback of
+  // ours logs once it has returned.
   void UnregisterService();
-  static void WINAPI RegistrationDone(DWORD status, PVOID context, PDNS_SERVICE_INSTANCE instance);
 
   HWND window_ = nullptr;
   VideoPipeline* video_ = nullptr;
@@ -131,9 +133,8 @@ class PhoneLink {
   std::condition_variable threadsDone_;
   int threads_ = 0;
 
-  PDNS_SERVICE_INSTANCE mdnsInstance_ = nullptr;
-  DNS_SERVICE_CANCEL mdnsCancel_{};
-  bool mdnsRegistered_ = false;
+  // The DNS-SD registration while it stands; null when there is none.
+  MdnsRegistration* mdns_ = nullptr;
 };
 
 extern PhoneLink g_link;
