@@ -2,6 +2,7 @@
 import json
 import os
 import re
+import shutil
 import socket
 import struct
 import subprocess
@@ -15,6 +16,8 @@ from pcdouble import Peer, clips, frame
 
 SIM = orvane.PHONE_SIM
 CODE = "123456"
+DNSAPI = os.path.join(orvane.BIN, "..", "standin", "dnsapi.dll")
+DNSAPI_SYSTEM32 = os.path.join(orvane.PREFIX, "drive_c", "windows", "system32", "dnsapi.dll")
 
 
 @pytest.fixture(scope="module")
@@ -337,3 +340,105 @@ def test_shutdown_with_a_phone_streaming_and_one_waiting_ends_promptly(clean_set
     # Both sessions were over before the log closed.
     assert "DENY (timeout) a Espera" in log
     assert "Se desconectó iPhone de prueba" in log
+
+
+@pytest.fixture
+def dnssd(tmp_path, monkeypatch):
+    """Our DNS-SD stand-in over the prefix's dnsapi.dll while the test runs (Wine's own set aside beside it),
+    loaded instead of Wine's builtin only by the programs the test starts: Wine's background processes are
+    started first, without the override. Yields the stand-in's call log."""
+    calls = tmp_path / "dnsapi.log"
+    orvane.stop_all()
+    server_env = {**orvane.env(), "WINEPREFIX": orvane.PREFIX}
+    subprocess.run(["wineserver", "-p"], env=server_env, check=True)
+    subprocess.run([orvane.WINE, "cmd", "/c", "exit"], env=orvane.env(), stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+    if os.path.exists(DNSAPI_SYSTEM32 + ".wine"):  # left by an interrupted run
+        os.replace(DNSAPI_SYSTEM32 + ".wine", DNSAPI_SYSTEM32)
+    os.replace(DNSAPI_SYSTEM32, DNSAPI_SYSTEM32 + ".wine")
+    shutil.copy(DNSAPI, DNSAPI_SYSTEM32)
+    monkeypatch.setenv("WINEDLLOVERRIDES", os.environ.get("WINEDLLOVERRIDES", "mscoree,mshtml=") + ";dnsapi=n")
+    monkeypatch.setenv("DNSSD_STANDIN_LOG", orvane.windows_path(calls))
+    try:
+        yield calls
+    finally:
+        orvane.stop_all()
+        os.replace(DNSAPI_SYSTEM32 + ".wine", DNSAPI_SYSTEM32)
+
+
+def dnssd_calls(path):
+    """The program's calls and their completions as the stand-in saw them (the resolver settings that
+    GetAdaptersAddresses asks for left out); no other process loaded it."""
+    lines = [line.split(" ", 1)[1] for line in (orvane.read_text(str(path)) or "").splitlines()]
+    loads = [line for line in lines if line.startswith("load ")]
+    assert len(loads) == 1 and loads[0].endswith('\\Orvane.exe"'), loads
+    return [line for line in lines if not line.startswith(("load ", "DnsQueryConfig "))]
+
+
+def assert_every_instance_freed_once(calls):
+    # Freeing what a pending operation still uses, or twice, is a "misuse:" line of the stand-in.
+    assert not [c for c in calls if c.startswith("misuse:")], calls
+    handed = sorted(m.group(1) for c in calls if (m := re.search(r"-> #(\d+)$", c)))
+    freed = sorted(m.group(1) for c in calls if (m := re.fullmatch(r"DnsServiceFreeInstance #(\d+)", c)))
+    assert handed and freed == handed, calls
+
+
+def quit_with_dnssd(tmp_path):
+    """Orvane.exe run to its end with the stand-in: (its mDNS lines, address, port, computer name)."""
+    app = Running(tmp_path, seconds=3)
+    assert app.proc.wait(timeout=60) == 0
+    address, port, pc = app.find(r"Escuchando en ([0-9.]+):(\d+) \(PC (.+)\)").groups()
+    return app.lines("mDNS: "), address, port, pc
+
+
+def test_the_service_is_announced_on_the_pairing_address_and_withdrawn_before_exit(clean_settings, settings_file,
+                                                                                    tmp_path, dnssd):
+    mdns, address, port, pc = quit_with_dnssd(tmp_path)
+    pc_id = re.search(r"^id=(.+)$", orvane.read_text(settings_file), re.M).group(1)
+    calls = dnssd_calls(dnssd)
+    # The address the pairing code carries, not whatever the responder would pick.
+    assert calls[:2] == [
+        f'DnsServiceConstructInstance name="{pc}._orvane._tcp.local" host="{pc}.local" ip4={address} ip6=null '
+        f'port={port} priority=0 weight=0 txt=["v"="1","id"="{pc_id}","name"="{pc}"] -> #1',
+        "DnsServiceRegister R1 version=1 interface=0 instance=#1 callback=set context=set unicast=0 cancel=set"
+        " -> 9506"]
+    assert "DnsServiceDeRegister R1 (registered) cancel=null -> 9506" in calls
+    assert_every_instance_freed_once(calls)
+    assert calls[-1] == "unload: not freed: none pending: none"
+    # The exit waited for the withdrawal: its completion is in the log, which closes last.
+    assert mdns == ["mDNS: DnsServiceRegister -> 9506", "mDNS: registro terminó con estado 0",
+                    "mDNS: DnsServiceDeRegister -> 9506", "mDNS: baja terminó con estado 0"]
+
+
+@pytest.mark.parametrize("conflict", ["rename", "error"])
+def test_a_name_taken_on_the_network(clean_settings, tmp_path, dnssd, monkeypatch, conflict):
+    monkeypatch.setenv("DNSSD_STANDIN_CONFLICT", conflict)
+    mdns, _, _, pc = quit_with_dnssd(tmp_path)
+    calls = dnssd_calls(dnssd)
+    if conflict == "rename":
+        # Announced under the responder's new name, withdrawn under it at exit.
+        assert mdns == ["mDNS: DnsServiceRegister -> 9506", "mDNS: registro terminó con estado 0",
+                        f"mDNS: el nombre estaba en uso; se anuncia como {pc} (2)._orvane._tcp.local",
+                        "mDNS: DnsServiceDeRegister -> 9506", "mDNS: baja terminó con estado 0"]
+    else:
+        # Nothing was registered, so nothing is withdrawn.
+        assert mdns == ["mDNS: DnsServiceRegister -> 9506", "mDNS: registro terminó con estado 9006"]
+        assert not [c for c in calls if c.startswith("DnsServiceDeRegister")], calls
+    assert_every_instance_freed_once(calls)
+    assert calls[-1] == "unload: not freed: none pending: none"
+
+
+def test_a_withdrawal_that_never_completes_holds_the_exit_a_second_and_frees_nothing_it_uses(clean_settings, tmp_path,
+                                                                                           dnssd, monkeypatch):
+    monkeypatch.setenv("DNSSD_STANDIN_DEREGISTER", "never")
+    mdns, _, _, _ = quit_with_dnssd(tmp_path)
+    assert mdns[-2:] == ["mDNS: DnsServiceDeRegister -> 9506",
+                         "mDNS: la baja no terminó en 1000 ms; la instancia queda sin liberar"]
+    raw = orvane.read_text(str(tmp_path / "orvane.log")).splitlines()
+    asked, gave_up = (orvane.log_seconds(next(line for line in raw if line[13:] == m)) for m in mdns[-2:])
+    assert 0.95 <= (gave_up - asked) % 86400 < 2.0
+    calls = dnssd_calls(dnssd)
+    assert not [c for c in calls if c.startswith("misuse:")], calls
+    # The request's instance stays for the completion that may still come; the copy the registration
+    # handed over was freed.
+    assert calls[-1] == "unload: not freed: #1 pending: R1(deregistering)"
