@@ -36,8 +36,13 @@ CAMERA_ROW = (141, 134, 307, 178)  # the "Orvane Cam" row's text: white when the
 PENDING_ROW = (190, 509)    # the "Conectar" row of the newest waiting phone
 # Controls of the panel, in DIPs.
 PANEL_LAST = (242, 254)     # "Cortar" / "Salir"
+PANEL_OPEN_ACCENT = (90, 244)  # the "Abrir" button's accent, clear of its text
 
 GREEN, GREY = 0x3DDC84, 0x9AA0AA
+
+
+def panel_drawn(panel):
+    return screen.colour_near(panel.at(*PANEL_OPEN_ACCENT), 0xC8F04A, 3, 12) > 20
 
 
 def main_window():
@@ -263,7 +268,7 @@ class Journey:
         panel = screen.wait_for(self.panel, 3)
         if panel:
             # Drawn: the "Abrir" button's accent.
-            screen.wait_for(lambda: screen.colour_near(panel.at(57, 254), 0xC8F04A, 3, 12) > 20, 5)
+            self.seen["panel_drawn"] = screen.wait_for(lambda: panel_drawn(panel), 5)
         return panel
 
     def quit_from_panel(self):

@@ -26,6 +26,11 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+def prefix_user():
+    """The Windows user of the prefix (its folder under C:\\users)."""
+    return os.path.normpath(appdata_folder()).split(os.sep)[-4]
+
+
 def appdata_folder():
     """The program's settings folder in the prefix's roaming AppData."""
     users = glob.glob(os.path.join(PREFIX, "drive_c", "users", "*", "AppData", "Roaming"))
@@ -34,15 +39,35 @@ def appdata_folder():
     return os.path.join(users[0], "Orvane")
 
 
-def start(*args):
-    return subprocess.Popen([WINE, EXE, *args], env=env(), stdout=subprocess.DEVNULL,
+def start(*args, exe=EXE):
+    return subprocess.Popen([WINE, exe, *args], env=env(), stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL)
 
 
-def run(*args, timeout=60):
+def copy_program(folder):
+    """Orvane.exe and OrvaneCam.dll copied into a folder of the prefix (a Windows path under C:);
+    returns the copy of the program."""
+    import shutil
+    target = os.path.join(PREFIX, "drive_c", *folder.split("\\")[1:])
+    os.makedirs(target, exist_ok=True)
+    for name in ("Orvane.exe", "OrvaneCam.dll"):
+        shutil.copy(os.path.join(BIN, name), os.path.join(target, name))
+    return os.path.join(target, "Orvane.exe")
+
+
+def remove_copy(folder):
+    import shutil
+    shutil.rmtree(os.path.join(PREFIX, "drive_c", *folder.split("\\")[1:]), ignore_errors=True)
+
+
+# Where the installer puts the program: the only place it registers its camera from.
+INSTALLED = "C:\\Program Files\\Orvane"
+
+
+def run(*args, timeout=60, exe=EXE):
     """Runs the program to its end; returns (exit code, seconds taken)."""
     t0 = time.monotonic()
-    p = start(*args)
+    p = start(*args, exe=exe)
     code = p.wait(timeout=timeout)
     return code, time.monotonic() - t0
 
@@ -134,8 +159,8 @@ class Log:
 class Running(Log):
     """Orvane.exe in test mode with a log, as a phone on this machine finds it."""
 
-    def __init__(self, tmp_path, *args, seconds=40):
+    def __init__(self, tmp_path, *args, seconds=40, exe=EXE):
         super().__init__(str(tmp_path / "orvane.log"))
         self.proc = start("--prueba", "--oculta", "--registro", windows_path(self.log_path),
-                          "--salir-tras", str(seconds), *args)
+                          "--salir-tras", str(seconds), *args, exe=exe)
         self.port = self.wait_listening()

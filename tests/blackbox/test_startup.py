@@ -64,14 +64,58 @@ def test_log_has_time_stamped_lines_and_the_state_line_every_second(clean_settin
     assert min(gaps) >= 0.5, gaps
     assert re.fullmatch(r"estado cpu=\d+\.\d\d% ram=\d+\.\dMB conectado=0 0x0@0 recibidos=0\.0/s mbps=0\.0 "
                         r"decodificados=0 a_camara=0 rtt=-1\.0ms dec=0\.00ms hw=0", states[0]), states[0]
-    # Wine's user is an administrator: the program registers the camera DLL
-    # beside it, and Wine has no virtual cameras to create.
-    assert "Registro de Orvane Cam desde la app: 0x00000000" in messages
-    assert "Orvane Cam: no se pudo crear (0x8007007e)" in messages
-    code, text = orvane.reg("query", orvane.CAMERA_KEY + "\\InprocServer32")
-    assert code == 0 and "OrvaneCam.dll" in text and "Both" in text, text
     # Wine has no DNS-SD: the line as it stands, the reason apart.
     assert messages.index("mDNS: no se pudo armar la instancia") + 1 == messages.index("mDNS: este Windows no tiene DNS-SD")
+
+
+def test_the_camera_is_registered_only_from_where_the_installer_puts_it(clean_settings, tmp_path):
+    """Wine's user is an administrator, as the one who runs the program elevated on Windows; the Frame
+    Server, a service, could not read the DLL in a user's folder, and would load one the user can replace
+    from anywhere else."""
+    def messages(exe):
+        log = tmp_path / "orvane.log"
+        if log.exists():
+            log.unlink()
+        code, _ = orvane.run("--prueba", "--oculta", "--registro", orvane.windows_path(log), "--salir-tras", "1",
+                             exe=exe)
+        assert code == 0
+        return orvane.Log(str(log)).log()
+
+    def registered():
+        code, text = orvane.reg("query", orvane.CAMERA_KEY + "\\InprocServer32")
+        return text if code == 0 else None
+
+    orvane.reg("delete", orvane.CAMERA_KEY, "/f")
+    downloads = f"C:\\users\\{orvane.prefix_user()}\\Downloads\\Orvane"
+    try:
+        check_registration_by_place(messages, registered, downloads)
+    finally:
+        orvane.reg("delete", orvane.CAMERA_KEY, "/f")
+        for folder in (downloads, orvane.INSTALLED):
+            orvane.remove_copy(folder)
+
+
+def check_registration_by_place(messages, registered, downloads):
+    for folder, exe in ((orvane.windows_path(orvane.BIN), orvane.EXE),
+                        (downloads, orvane.copy_program(downloads))):
+        seen = messages(exe)
+        assert f"Orvane Cam no se registra desde {folder}: solo desde C:\\Program Files, donde la instala " \
+               "Orvane-Setup.exe" in seen, seen
+        assert "Orvane Cam no está registrada (la registra Orvane-Setup.exe)" in seen
+        assert registered() is None
+
+    installed = orvane.INSTALLED + "\\OrvaneCam.dll"
+    seen = messages(orvane.copy_program(orvane.INSTALLED))
+    assert "Registro de Orvane Cam desde la app: 0x00000000" in seen
+    # Wine has no virtual cameras to create.
+    assert "Orvane Cam: no se pudo crear (0x8007007e)" in seen
+    text = registered()
+    assert text and installed in text and "Both" in text, text
+
+    # A copy elsewhere says whose camera the applications get.
+    seen = messages(orvane.EXE)
+    own = orvane.windows_path(os.path.join(orvane.BIN, "OrvaneCam.dll"))
+    assert f"Orvane Cam está registrada en {installed}, no la de este programa ({own})" in seen, seen
 
 
 def test_quit_after_ends_with_code_zero_after_its_time(clean_settings):

@@ -28,7 +28,8 @@ HIGH_FRAME_RATE = "{566E6113-8C35-48E7-B89F-D23FDC1219DC}"
 @pytest.fixture
 def system_library(tmp_path, monkeypatch):
     """The stand-in in system32 while the test runs, with its call log and the Frame Server's
-    output in the test's folder; the class registered afresh by the program itself."""
+    output in the test's folder; the program installed where the installer puts it, and the class
+    registered afresh by the program itself."""
     orvane.stop_all()
     calls, served = tmp_path / "mfsensorgroup.log", tmp_path / "frameserver.jsonl"
     monkeypatch.setenv("MFSG_STANDIN_LOG", orvane.windows_path(calls))
@@ -37,12 +38,15 @@ def system_library(tmp_path, monkeypatch):
     monkeypatch.setenv("MFSG_STANDIN_ARGS", "--width 1280 --height 720")
     orvane.reg("delete", orvane.CAMERA_KEY, "/f")
     shutil.copy(STANDIN, SYSTEM32)
+    installed = orvane.copy_program(orvane.INSTALLED)
     try:
-        yield calls, served
+        yield calls, served, installed
     finally:
         # Gone again whatever happened: every other test runs without it.
         orvane.stop_all()
         os.remove(SYSTEM32)
+        orvane.reg("delete", orvane.CAMERA_KEY, "/f")
+        orvane.remove_copy(orvane.INSTALLED)
 
 
 def calls_by_process(path):
@@ -55,8 +59,8 @@ def calls_by_process(path):
 
 
 def test_the_program_creates_the_camera_and_windows_loads_it_by_class_id(clean_settings, system_library, tmp_path):
-    calls, served = system_library
-    app = Running(tmp_path, "--codigo", CODE, seconds=12)
+    calls, served, installed = system_library
+    app = Running(tmp_path, "--codigo", CODE, seconds=12, exe=installed)
     assert app.wait_line(r"Registro de Orvane Cam desde la app: 0x00000000")
     assert app.wait_line(r"Orvane Cam: creada \(0x00000000\)")
     assert app.wait_line(r"Memoria de Orvane Cam abierta \(Global\)", timeout=20), "the Frame Server started the stream"
@@ -94,7 +98,7 @@ def test_the_program_creates_the_camera_and_windows_loads_it_by_class_id(clean_s
     lines = [json.loads(line) for line in orvane.read_text(str(served)).splitlines() if line.startswith("{")]
     loaded = next(line for line in lines if "clsid" in line)
     assert loaded["clsid"] == CLSID and loaded["loaded"]
-    assert loaded["server"].lower() == orvane.windows_path(os.path.join(orvane.BIN, "OrvaneCam.dll")).lower(), \
+    assert loaded["server"].lower() == (orvane.INSTALLED + "\\OrvaneCam.dll").lower(), \
         "COM found the DLL through the class's registration"
     samples = [line for line in lines if "sample" in line]
     assert all((s["width"], s["height"]) == (1280, 720) for s in samples)
@@ -108,7 +112,8 @@ def test_the_program_creates_the_camera_and_windows_loads_it_by_class_id(clean_s
 @pytest.mark.skipif(not os.environ.get("DISPLAY"), reason="needs the X display of scripts/test")
 def test_the_window_shows_the_camera_ready(clean_settings, system_library, tmp_path):
     log = orvane.Log(str(tmp_path / "orvane.log"))
-    orvane.start("--prueba", "--codigo", CODE, "--registro", orvane.windows_path(log.log_path), "--salir-tras", "60")
+    orvane.start("--prueba", "--codigo", CODE, "--registro", orvane.windows_path(log.log_path), "--salir-tras", "60",
+                 exe=system_library[2])
     port = log.wait_listening(timeout=60)
     assert log.wait_line(r"Orvane Cam: creada \(0x00000000\)")
     phone = Phone(port, str(tmp_path), "--code", CODE, "--clip", os.path.join(clips(), "clip-720p30.h264"),
@@ -125,3 +130,29 @@ def test_the_window_shows_the_camera_ready(clean_settings, system_library, tmp_p
         assert white > 40 and white > 2 * grey, f"the camera's name is drawn as ready ({white} white, {grey} grey)"
     finally:
         phone.stop()
+
+
+def test_a_camera_in_a_users_folder_is_neither_registered_nor_loaded(clean_settings, system_library, tmp_path):
+    """The Frame Server runs as Local Service, which may not read a user's folders: Windows would list a
+    camera that never shows a picture. From there the program does not register it; a registration left
+    there (by an older copy) is refused by the Frame Server, as Windows would."""
+    calls, served, _ = system_library
+    downloads = f"C:\\users\\{orvane.prefix_user()}\\Downloads\\Orvane"
+    try:
+        app = Running(tmp_path, "--codigo", CODE, seconds=2, exe=orvane.copy_program(downloads))
+        assert app.wait_line(r"Orvane Cam no se registra desde .*Downloads.*")
+        assert app.wait_line(r"Orvane Cam no está registrada \(la registra Orvane-Setup\.exe\)")
+        assert app.proc.wait(timeout=40) == 0
+        assert not os.path.exists(calls), "no camera was made"
+
+        dll = downloads + "\\OrvaneCam.dll"
+        orvane.reg("add", orvane.CAMERA_KEY + "\\InprocServer32", "/ve", "/d", dll, "/f")
+        app = Running(tmp_path, "--codigo", CODE, seconds=6, exe=orvane.copy_program(downloads))
+        assert app.wait_line(r"Orvane Cam: creada \(0x00000000\)")
+        assert app.proc.wait(timeout=40) == 0
+        assert orvane.wait_for(lambda: any(re.fullmatch(r"frameserver ended \(.*\) exit=2( killed)?", c)
+                                           for c in sum(calls_by_process(calls).values(), [])), 10), \
+            orvane.read_text(str(calls))
+        assert "Local Service may not read" in (orvane.read_text(str(served)) or "")
+    finally:
+        orvane.remove_copy(downloads)

@@ -22,13 +22,16 @@
 // events failed; 5 a sample could not be had; 64 bad arguments.
 #include <windows.h>
 // After windows.h.
+#include <knownfolders.h>
 #include <mmsystem.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "app/video/camera_paths.h"
 #include "app/video/cpu_convert.h"
 #include "app/video/video_pipeline.h"
 #include "common/camera_ids.h"
@@ -150,8 +153,23 @@ CameraRun::~CameraRun() {
 
 // As the Frame Server does: COM finds the DLL through the class's
 // registration and loads it. The module is looked up afterwards, only to
-// ask it whether it may be unloaded at the end.
+// ask it whether it may be unloaded at the end. The service runs as Local
+// Service, which may not read users' folders: a DLL registered there is
+// refused before anything of it is loaded, as Windows would fail to load it.
 int CameraRun::ActivateByClassId() {
+  wchar_t path[MAX_PATH] = L"";
+  DWORD bytes = sizeof path;
+  std::wstring key = L"Software\\Classes\\CLSID\\" + o_.clsid + L"\\InprocServer32";
+  const bool registered =
+      RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, path, &bytes) == ERROR_SUCCESS;
+  PWSTR profiles = nullptr;
+  const bool profilesKnown = SUCCEEDED(SHGetKnownFolderPath(FOLDERID_UserProfiles, 0, nullptr, &profiles));
+  const bool unreadable = registered && profilesKnown && PathLiesUnder(path, profiles);
+  CoTaskMemFree(profiles);
+  if (unreadable) {
+    Fail("Local Service may not read " + WideToUtf8(path), E_ACCESSDENIED);
+    return kNoCamera;
+  }
   CLSID clsid{};
   HRESULT hr = CLSIDFromString(o_.clsid.c_str(), &clsid);
   if (SUCCEEDED(hr)) hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&activate_));
@@ -159,12 +177,7 @@ int CameraRun::ActivateByClassId() {
     Fail("CoCreateInstance " + WideToUtf8(o_.clsid) + " IMFActivate", hr);
     return kNoCamera;
   }
-  wchar_t path[MAX_PATH] = L"";
-  DWORD bytes = sizeof path;
-  std::wstring key = L"Software\\Classes\\CLSID\\" + o_.clsid + L"\\InprocServer32";
-  if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, path, &bytes) == ERROR_SUCCESS) {
-    module_ = GetModuleHandleW(path);
-  }
+  if (registered) module_ = GetModuleHandleW(path);
   Emit(Stamped().Str("clsid", WideToUtf8(o_.clsid)).Str("server", WideToUtf8(path)).Bool("loaded", module_ != nullptr));
   hr = activate_->ActivateObject(IID_PPV_ARGS(&source_));
   if (FAILED(hr)) {

@@ -267,7 +267,11 @@ void HideWindow(AppWindow& w) {
   ShowWindow(w.window, SW_HIDE);
   w.qualityMenuOpen = false;
   w.moreMenuOpen = false;
-  DropSwapChain(w);
+  // The swap chain stays for the next show. Windows destroys a released
+  // flip-model chain only once the device's queue is flushed, and a new
+  // chain for the same window can fail until then: the panel, hidden and
+  // shown again at every tray click, would stay empty. It goes with the
+  // device or at exit.
   AppWindow& other = w.isPanel ? g_main : g_panel;
   if (!other.window || !IsWindowVisible(other.window)) ReleasePreviewBitmap();
 }

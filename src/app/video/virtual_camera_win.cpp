@@ -1,12 +1,15 @@
 #include <windows.h>
+#include <knownfolders.h>
 #include <shlobj.h>
 #include <wrl/client.h>
 
 #include <string>
 
 #include "../../common/camera_ids.h"
+#include "../../common/text_win.h"
 #include "../../common/win_missing.h"
 #include "../core/log.h"
+#include "camera_paths.h"
 #include "virtual_camera.h"
 
 std::atomic<bool> g_cameraReady{false};
@@ -16,24 +19,59 @@ namespace {
 // Owned by start-up, removed at exit; the main thread only.
 Microsoft::WRL::ComPtr<IMFVirtualCamera> g_camera;
 
+std::wstring ServerKey() {
+  return std::wstring(L"Software\\Classes\\CLSID\\") + kCameraClsidText + L"\\InprocServer32";
+}
+
+// The camera DLL beside this program; empty when the path is too long.
+std::wstring OwnDllPath() {
+  wchar_t own[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  std::wstring path(own, length);
+  return path.substr(0, path.rfind(L'\\') + 1) + L"OrvaneCam.dll";
+}
+
+std::wstring RegisteredDllPath() {
+  wchar_t path[MAX_PATH] = L"";
+  DWORD bytes = sizeof path;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, ServerKey().c_str(), nullptr, RRF_RT_REG_SZ, nullptr, path, &bytes) !=
+      ERROR_SUCCESS) {
+    return {};
+  }
+  return path;
+}
+
+std::wstring ProgramFilesFolder() {
+  PWSTR folder = nullptr;
+  std::wstring out;
+  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramFiles, 0, nullptr, &folder))) out = folder;
+  CoTaskMemFree(folder);
+  return out;
+}
+
 }  // namespace
 
 bool IsCameraRegistered() {
-  std::wstring key = std::wstring(L"Software\\Classes\\CLSID\\") + kCameraClsidText + L"\\InprocServer32";
   HKEY opened = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ServerKey().c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
   RegCloseKey(opened);
   return true;
 }
 
-// An administrator's copy registers the camera DLL that lies beside it.
+// An administrator's copy registers the camera DLL that lies beside it, but
+// only where the installer puts it: from anywhere else the Frame Server
+// could not read it, or would load a DLL the user can replace.
 void RegisterCameraFromApp() {
   if (IsCameraRegistered() || !IsUserAnAdmin()) return;
-  wchar_t own[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return;
-  std::wstring path(own, length);
-  path = path.substr(0, path.rfind(L'\\') + 1) + L"OrvaneCam.dll";
+  std::wstring path = OwnDllPath();
+  if (path.empty()) return;
+  const std::wstring programFiles = ProgramFilesFolder();
+  if (!PathLiesUnder(path, programFiles)) {
+    LogLine("Orvane Cam no se registra desde %s: solo desde %s, donde la instala Orvane-Setup.exe",
+            WideToUtf8(path.substr(0, path.rfind(L'\\'))).c_str(), WideToUtf8(programFiles).c_str());
+    return;
+  }
   HMODULE dll = LoadLibraryW(path.c_str());
   if (!dll) return;
   auto registerServer = LookUpFunction<HRESULT(WINAPI*)()>(dll, "DllRegisterServer");
@@ -47,6 +85,12 @@ void CreateVirtualCamera() {
   if (!IsCameraRegistered()) {
     LogLine("Orvane Cam no está registrada (la registra Orvane-Setup.exe)");
     return;
+  }
+  // Another copy's camera (an older install, a build) is what applications get.
+  const std::wstring registered = RegisteredDllPath(), own = OwnDllPath();
+  if (!SamePath(registered, own)) {
+    LogLine("Orvane Cam está registrada en %s, no la de este programa (%s)", WideToUtf8(registered).c_str(),
+            WideToUtf8(own).c_str());
   }
   g_camera.Reset();
   // Windows 11 has it; older Windows and Wine do not, and then there is no camera.
