@@ -138,21 +138,38 @@ def test_port_option_binds_the_first_free_port_from_it(clean_settings):
         assert p.wait(timeout=30) == 0
 
 
-def test_no_free_port_shows_the_message_and_exits_with_one(clean_settings):
-    p = orvane.start("--prueba", "--puerto", "47810")
-    box = orvane.wait_for(lambda: orvane.visible_windows("^Orvane$"), timeout=60)
-    assert box, "the port message box did not appear"
+def test_no_free_port_shows_the_message_with_its_reason_and_exits_with_one(clean_settings, log_path):
+    import socket
     import subprocess
-    # A key sent before the box takes input is lost: pressed again until the program ends.
-    for _ in range(60):
-        subprocess.run(["xdotool", "key", "--window", box[0], "Return"], check=False)
+    # Every port of the range taken by another program.
+    held = []
+    for port in range(47800, 47810):
+        s = socket.socket()
         try:
-            assert p.wait(timeout=1) == 1
-            break
-        except subprocess.TimeoutExpired:
-            pass
-    else:
-        raise AssertionError("the message box did not end the program")
+            s.bind(("0.0.0.0", port))
+            s.listen(1)
+            held.append(s)
+        except OSError:
+            s.close()  # taken already
+    try:
+        p = orvane.start("--prueba", "--registro", orvane.windows_path(log_path))
+        box = orvane.wait_for(lambda: orvane.visible_windows("^Orvane$"), timeout=60)
+        assert box, "the port message box did not appear"
+        assert "No se pudo abrir el puerto 47800-47809 (error 10048): en uso por otros programas" in \
+            orvane.Log(log_path).log()
+        # A key sent before the box takes input is lost: pressed again until the program ends.
+        for _ in range(60):
+            subprocess.run(["xdotool", "key", "--window", box[0], "Return"], check=False)
+            try:
+                assert p.wait(timeout=1) == 1
+                break
+            except subprocess.TimeoutExpired:
+                pass
+        else:
+            raise AssertionError("the message box did not end the program")
+    finally:
+        for s in held:
+            s.close()
 
 
 def test_second_normal_start_shows_the_running_copy_and_returns_zero(clean_settings, log_path):

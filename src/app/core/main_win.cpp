@@ -12,6 +12,7 @@
 #include "../../common/text_win.h"
 #include "../../common/win_missing.h"
 #include "../link/phone_link.h"
+#include "../link/port_failure.h"
 #include "../ui/qr_draw.h"
 #include "../video/video_pipeline.h"
 #include "../video/virtual_camera.h"
@@ -203,7 +204,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   CreateWindows();
 
   if (!g_link.Start(g_app.mainWindow, &g_video, &g_settings, g_options.puerto)) {
-    MessageBoxW(g_app.mainWindow, L"No se pudo abrir el puerto 47800-47809.", L"Orvane", MB_ICONERROR);
+    LogLine("%s", PortFailureLogLine(g_link.BindError()).c_str());
+    MessageBoxW(g_app.mainWindow, Utf8ToWide(PortFailureMessage(g_link.BindError())).c_str(), L"Orvane",
+                MB_ICONERROR);
     return 1;
   }
   if (!g_options.codigo.empty()) g_link.SetPairingCode(WideToUtf8(g_options.codigo));

@@ -55,6 +55,8 @@ class PhoneLink {
   bool PausedByPc() const { return pausedByPc_; }
 
   int Port() const { return port_; }
+  // The WSA error of the last port Start could not bind (0: none tried).
+  int BindError() const { return bindError_; }
   std::string LocalAddress() const { return localAddress_; }
   std::wstring ComputerName() const { return computerName_; }
 
@@ -96,6 +98,7 @@ class PhoneLink {
   Settings* settings_ = nullptr;
   SOCKET listenSocket_ = INVALID_SOCKET;
   int port_ = 0;
+  int bindError_ = 0;
   std::wstring computerName_;
   std::string localAddress_;
   std::atomic<bool> running_{false};

@@ -52,8 +52,12 @@ bool PhoneLink::Start(HWND window, VideoPipeline* video, Settings* settings, int
   localAddress_ = ChooseLocalAddress();
   if (PairingCode().empty()) NewPairingCode();
 
+  bindError_ = 0;
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) return false;
+  if (s == INVALID_SOCKET) {
+    bindError_ = WSAGetLastError();
+    return false;
+  }
   BOOL exclusive = TRUE;
   setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
 
@@ -67,11 +71,14 @@ bool PhoneLink::Start(HWND window, VideoPipeline* video, Settings* settings, int
       bound = p;
       break;
     }
+    bindError_ = WSAGetLastError();
   }
   if (bound == 0 || listen(s, 4) != 0) {
+    if (bound != 0) bindError_ = WSAGetLastError();
     closesocket(s);
     return false;
   }
+  bindError_ = 0;
   listenSocket_ = s;
   port_ = bound;
   running_ = true;
