@@ -124,3 +124,12 @@ std::vector<RegistryValue> UninstallEntry(const InstallPaths& paths, const std::
       number(L"EstimatedSize", 1024),
   };
 }
+
+std::wstring MissingPlatform(bool mediaFoundation, bool virtualCamera) {
+  if (!mediaFoundation) {
+    return L"Esta PC no tiene Media Foundation, que Orvane necesita para el video. En las ediciones N de Windows "
+           L"se agrega con el Media Feature Pack (Configuración > Aplicaciones > Características opcionales).";
+  }
+  if (!virtualCamera) return L"Orvane necesita Windows 11: esta versión de Windows no puede crear la cámara Orvane Cam.";
+  return {};
+}

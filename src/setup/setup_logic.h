@@ -68,6 +68,12 @@ std::wstring UninstallFolder(const std::wstring& runningPath, const std::wstring
 // to the first space; empty when a quote is never closed.
 std::wstring ProgramOfCommand(const std::wstring& command);
 
+// Why this Windows cannot run the camera; empty when it can. Without Media
+// Foundation (N editions without the Media Feature Pack) the program cannot
+// even start; without MFCreateVirtualCamera (before Windows 11) there is no
+// camera to make. Either way nothing is installed.
+std::wstring MissingPlatform(bool mediaFoundation, bool virtualCamera);
+
 // Running copies closed before giving up: each round closes one copy.
 inline constexpr int kMaxCloseRounds = 8;
 

@@ -102,7 +102,27 @@ bool AskToInstall() {
   return true;
 }
 
+// Looked up where Windows keeps them, as the program will.
+bool HasMediaFoundation() {
+  HMODULE library = LoadLibraryExW(L"mfplat.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (library) FreeLibrary(library);
+  return library != nullptr;
+}
+
+bool HasVirtualCameras() {
+  HMODULE library = LoadLibraryExW(L"mfsensorgroup.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  bool found = library && GetProcAddress(library, "MFCreateVirtualCamera");
+  if (library) FreeLibrary(library);
+  return found;
+}
+
 int RunInstall() {
+  const std::wstring missing = MissingPlatform(HasMediaFoundation(), HasVirtualCameras());
+  if (!missing.empty()) {
+    LogLine(L"ERROR: %ls", missing.c_str());
+    if (!g_setup.silent) MessageBoxW(nullptr, missing.c_str(), L"Orvane", MB_ICONERROR);
+    return kExitFailed;
+  }
   if (!g_setup.silent && !AskToInstall()) return kExitCancelled;
   std::wstring error;
   if (!Install(&error)) {

@@ -69,6 +69,21 @@ class Prefix:
 
 
 SHARED = Prefix(orvane.PREFIX)
+# The system library that makes virtual cameras (Windows 11's; Wine has none): the setup installs
+# nothing where it is missing, so these tests give each prefix our stand-in.
+STANDIN = os.path.join(orvane.BIN, "..", "standin", "mfsensorgroup.dll")
+
+
+def system_library(prefix_path):
+    return os.path.join(prefix_path, "drive_c", "windows", "system32", "mfsensorgroup.dll")
+
+
+@pytest.fixture(scope="module", autouse=True)
+def shared_system_library():
+    """In the shared prefix only while this file's tests run: every other test runs without it."""
+    shutil.copy(STANDIN, system_library(SHARED.path))
+    yield
+    os.remove(system_library(SHARED.path))
 
 
 def log_lines(path):
@@ -428,6 +443,7 @@ def machine(tmp_path_factory):
     temp = os.path.join(prefix.path, "drive_c", "users", users[0], "AppData", "Local", "Temp")
     os.makedirs(temp, exist_ok=True)
     prefix.log = os.path.join(temp, "Orvane-Setup.log")
+    shutil.copy(STANDIN, system_library(prefix.path))
     prefix.folder = os.path.join(prefix.path, "drive_c", "Program Files", "Orvane")
     prefix.setup_installed = lambda *args: prefix.run(os.path.join(prefix.folder, "desinstalar.exe"), *args)
     yield prefix
@@ -515,16 +531,29 @@ def test_a_stray_uninstaller_removes_the_install_and_never_its_own_folder(machin
     assert "Descargas" not in pending
 
 
-def test_a_camera_that_cannot_be_registered_fails_the_install_before_shortcuts_and_entry(machine):
-    # Without Media Foundation (as on Windows' N editions) the camera DLL does not load.
+def test_a_windows_that_cannot_run_the_camera_gets_nothing_installed_and_is_told_why(machine):
     if machine.values(MACHINE_UNINSTALL) is not None:
         assert machine.setup_installed("/desinstalar", "/silencioso") == 0
-    assert machine.setup("/silencioso", "/inicio", WINEDLLOVERRIDES="mscoree,mshtml,mfplat=") == 2
-    lines = log_lines(machine.log)
-    assert lines[:2] == ["Instalando en " + FOLDER, "Archivos copiados"]
-    assert re.fullmatch(r"Cámara Orvane Cam registrada: 0x8007[0-9a-f]{4}", lines[2]), lines
-    assert lines[3:] == ["ERROR: No pude registrar la cámara Orvane Cam."]
-    assert machine.values(CAMERA) is None
-    assert machine.values(MACHINE_UNINSTALL) is None
-    assert "Orvane" not in (machine.values(MACHINE_RUN) or {})
-    assert not os.path.exists(os.path.join(machine.path, "drive_c", "users", "Public", "Desktop", "Orvane.lnk"))
+    shutil.rmtree(machine.folder, ignore_errors=True)
+    # Without Media Foundation (Windows' N editions without the Media Feature Pack) the program could not
+    # even start; without the system library's MFCreateVirtualCamera (before Windows 11) there is no camera.
+    library = system_library(machine.path)
+    os.rename(library, library + ".aparte")
+    try:
+        for env, reason in (
+                ({"WINEDLLOVERRIDES": "mscoree,mshtml,mfplat="},
+                 "ERROR: Esta PC no tiene Media Foundation, que Orvane necesita para el video. En las ediciones N "
+                 "de Windows se agrega con el Media Feature Pack (Configuración > Aplicaciones > Características "
+                 "opcionales)."),
+                ({}, "ERROR: Orvane necesita Windows 11: esta versión de Windows no puede crear la cámara Orvane "
+                     "Cam.")):
+            assert machine.setup("/silencioso", "/inicio", **env) == 2
+            assert log_lines(machine.log) == [reason]
+            assert not os.path.exists(machine.folder)
+            assert machine.values(CAMERA) is None
+            assert machine.values(MACHINE_UNINSTALL) is None
+            assert "Orvane" not in (machine.values(MACHINE_RUN) or {})
+            assert not os.path.exists(os.path.join(machine.path, "drive_c", "users", "Public", "Desktop",
+                                                   "Orvane.lnk"))
+    finally:
+        os.rename(library + ".aparte", library)
