@@ -8,6 +8,9 @@
 //            [--seconds S | --samples N] [--stop-event NAME] [--host PID] [--out FILE]
 //            [--allocator] [--eager] [--png INDEX:PATH]... [--raw INDEX:PATH]... [--list-types]
 //
+// An INDEX of "last" names the last sample that was not black, written
+// once the pulling ends.
+//
 // --eager asks for the next sample as soon as one arrives, as applications
 // that read a camera in a loop do, instead of at the type's frame rate.
 // Each sample line carries "frame", the number the test clips draw in their
@@ -78,6 +81,14 @@ class CameraRun {
   int PullSamples();
   int ShowSample(int index, IMFSample* sample, int64_t arrivedQpcUs);
   void WriteFiles(int index, const Nv12Image& picture);
+  bool WantsLastPicture() const {
+    for (const std::vector<SampleFile>* files : {&o_.png, &o_.raw}) {
+      for (const SampleFile& f : *files) {
+        if (f.index == kLastPicture) return true;
+      }
+    }
+    return false;
+  }
   int StopSource();
   void ShutDown(int code);
 
@@ -97,6 +108,7 @@ class CameraRun {
   int pitch_ = 0;  // of plain buffers
   bool started_ = false;
   bool fileFailed_ = false;
+  std::vector<uint8_t> lastPicture_;  // packed NV12 at the type's size
   int samples_ = 0;
   CpuScratch scratch_;
   std::vector<uint8_t> bgra_;
@@ -133,8 +145,19 @@ int CameraRun::Run() {
       int stopped = StopSource();
       if (code == kRanToEnd) code = stopped;
     }
+    if (!lastPicture_.empty()) {
+      WriteFiles(kLastPicture, Nv12InBuffer(lastPicture_.data(), static_cast<int>(type_.width),
+                                            static_cast<int>(type_.width), static_cast<int>(type_.height)));
+    }
     for (const std::vector<SampleFile>* files : {&o_.png, &o_.raw}) {
       for (const SampleFile& f : *files) {
+        if (f.index == kLastPicture) {
+          if (lastPicture_.empty()) {
+            std::fprintf(stderr, "cam-viewer: no sample with a picture for %s\n", WideToUtf8(f.path).c_str());
+            fileFailed_ = true;
+          }
+          continue;
+        }
         if (f.index < samples_) continue;
         std::fprintf(stderr, "cam-viewer: no sample %d for %s (%d came)\n", f.index, WideToUtf8(f.path).c_str(),
                      samples_);
@@ -470,7 +493,8 @@ int CameraRun::ShowSample(int index, IMFSample* sample, int64_t arrivedQpcUs) {
   else line.Null("time");
   if (SUCCEEDED(sample->GetSampleDuration(&duration))) line.Int("duration", duration);
   else line.Null("duration");
-  line.Int("bytes", bytes).Int("pitch", pitch).Num("ymean", LumaMean(picture), 1);
+  const double ymean = LumaMean(picture);
+  line.Int("bytes", bytes).Int("pitch", pitch).Num("ymean", ymean, 1);
   const int frame = ReadFrameNumber(picture);
   if (frame >= 0) line.Int("frame", frame);
   else line.Null("frame");
@@ -480,6 +504,7 @@ int CameraRun::ShowSample(int index, IMFSample* sample, int64_t arrivedQpcUs) {
   if (pool_ && SUCCEEDED(pool_->GetFreeSampleCount(&free))) line.Int("poolFree", free);
   Emit(line);
   WriteFiles(index, picture);
+  if (ymean != 16.0 && WantsLastPicture()) lastPicture_ = PackNv12(picture);
   return kRanToEnd;
 }
 

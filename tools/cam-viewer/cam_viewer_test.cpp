@@ -26,7 +26,7 @@ ViewerOptions Parse(std::vector<std::wstring> args, std::string* error = nullptr
 TEST(CamViewerOptions, ReadsEveryOptionAndKeepsDriveLettersInFilePaths) {
   ViewerOptions o = Parse({L"--dll", L"Z:\\cam.dll", L"--width", L"1280", L"--height", L"720", L"--fps", L"60",
                            L"--samples", L"12", L"--allocator", L"--png", L"3:C:\\out\\a.png", L"--raw",
-                           L"0:b.nv12", L"--png", L"11:c.png", L"--list-types"});
+                           L"0:b.nv12", L"--png", L"11:c.png", L"--list-types", L"--png", L"last:D:\\d.png"});
   EXPECT_EQ(o.dll, L"Z:\\cam.dll");
   EXPECT_EQ(o.width, 1280);
   EXPECT_EQ(o.height, 720);
@@ -34,10 +34,12 @@ TEST(CamViewerOptions, ReadsEveryOptionAndKeepsDriveLettersInFilePaths) {
   EXPECT_EQ(o.samples, 12);
   EXPECT_TRUE(o.allocator);
   EXPECT_TRUE(o.listTypes);
-  ASSERT_EQ(o.png.size(), 2u);
+  ASSERT_EQ(o.png.size(), 3u);
   EXPECT_EQ(o.png[0].index, 3);
   EXPECT_EQ(o.png[0].path, L"C:\\out\\a.png");
   EXPECT_EQ(o.png[1].index, 11);
+  EXPECT_EQ(o.png[2].index, kLastPicture);
+  EXPECT_EQ(o.png[2].path, L"D:\\d.png");
   ASSERT_EQ(o.raw.size(), 1u);
   EXPECT_EQ(o.raw[0].index, 0);
   EXPECT_EQ(o.raw[0].path, L"b.nv12");

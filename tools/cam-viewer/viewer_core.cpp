@@ -29,12 +29,16 @@ bool PositiveNumber(const std::wstring& text, double* value) {
   return true;
 }
 
-// INDEX:PATH. The first colon ends the index, so a drive letter stays with
-// the path.
+// INDEX:PATH, or last:PATH. The first colon ends the index, so a drive
+// letter stays with the path.
 bool SampleFileArg(const std::wstring& text, SampleFile* file) {
   size_t colon = text.find(L':');
   if (colon == std::wstring::npos || colon + 1 == text.size()) return false;
   file->path = text.substr(colon + 1);
+  if (text.compare(0, colon, L"last") == 0) {
+    file->index = kLastPicture;
+    return true;
+  }
   return WholeNumber(text.substr(0, colon), 0, 1 << 30, &file->index);
 }
 

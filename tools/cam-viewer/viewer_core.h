@@ -8,6 +8,10 @@
 
 #include "app/video/cpu_convert.h"
 
+// "last" for an index: the last sample that was not black (the last one that
+// carried the phone's picture), written once the pulling ends.
+inline constexpr int kLastPicture = -1;
+
 struct SampleFile {
   int index = 0;
   std::wstring path;
