@@ -8,7 +8,7 @@ import pytest
 
 import orvane
 import screen
-from journey import PANEL_SIZE, Phone, main_window
+from journey import PANEL_SIZE, Phone, main_window, panel_drawn
 from pcdouble import clips
 from viewer import Viewer
 
@@ -131,6 +131,27 @@ def test_a_lost_device_is_made_again_for_the_windows_the_decoder_and_the_camera(
         # The camera was never left without pictures for long.
         times = [t for t, s in viewer.samples() if s["ymean"] != 16.0]
         assert times and max(b - a for a, b in zip(times, times[1:])) < 2.5
+
+
+def test_a_device_lost_while_the_windows_are_hidden_is_made_again_and_the_panel_draws(clean_settings, tmp_path):
+    # Started hidden, as with Windows: nothing is drawn, yet the tick notices the loss.
+    fault = tmp_path / "falla.txt"
+    log = orvane.Log(str(tmp_path / "orvane.log"))
+    proc = orvane.start("--prueba", "--oculta", "--registro", orvane.windows_path(log.log_path), "--salir-tras",
+                        "60", "--simular-falla", orvane.windows_path(fault))
+    try:
+        log.wait_listening(timeout=60)
+        fault.write_text("dispositivo")
+        lost = log.wait_line(LOST, timeout=20)
+        assert lost and lost.group(1) == REMOVED, log.log()[-10:]
+        assert log.wait_line(r"Dispositivo gráfico nuevo listo", timeout=20), log.log()[-10:]
+        assert log.wait_line(FREED, timeout=20), "something still holds the lost device"
+        screen.click(*screen.wait_for(screen.tray_icon, 20))
+        panel = screen.wait_for(lambda: screen.window_of_size("Orvane", *PANEL_SIZE), 5)
+        assert panel, "the panel did not open"
+        assert screen.wait_for(lambda: panel_drawn(panel), 5), "the panel shown after the loss was not drawn"
+    finally:
+        proc.kill()
 
 
 @pytest.mark.parametrize("fault, device", [

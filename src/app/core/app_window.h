@@ -61,9 +61,11 @@ struct UiState {
   // The graphics device was lost and no new one could be made yet.
   bool deviceLost = false;
   bool deviceRetryLogged = false;
-  // Test mode: the next drawing or presenting reports a lost device.
+  // Test mode: the next drawing or presenting reports a lost device; the
+  // device says it was removed when next asked.
   bool failNextDraw = false;
   bool failNextPresent = false;
+  bool failNextDeviceCheck = false;
   // Tray icon.
   uint32_t trayColour = 0xFFFFFFFF;  // none yet
   HICON trayIcon = nullptr;
@@ -99,9 +101,13 @@ bool AttachWindowsToDevice(ID3D11Device* device);
 // Once per loss: logged, everything on the old device dropped, a new one
 // made and handed to the pipeline. Safe to call again while recovering.
 void OnGraphicsDeviceLost(HRESULT reason);
-// The one-second tick: a device that could not be made is tried again; in
-// test mode a requested fault is simulated.
+// The one-second tick: a device that could not be made is tried again, a
+// removed one is noticed even while nothing is drawn (the windows hidden,
+// as a program started with Windows is); in test mode a requested fault is
+// simulated.
 void GraphicsDeviceTick();
+// Asks the device whether it was removed, and recovers when it was.
+void CheckGraphicsDevice();
 // Test mode: the fault the "--simular-falla" file asks for, simulated now
 // (also before the first device is made).
 void SimulateRequestedFault();

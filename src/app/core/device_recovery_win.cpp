@@ -7,6 +7,7 @@
 #include <atomic>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "../link/phone_link.h"
 #include "../video/video_pipeline.h"
@@ -93,7 +94,8 @@ constexpr GUID kReleaseProbeKey = {0x5b0e6f4a, 0x3c1d, 0x4e2b, {0x9f, 0x8a, 0x7d
 // next drawing), "presentacion" (the next present), "decodificacion" (the
 // next picture decoded), "sin-dispositivo N" (the next N devices cannot be
 // made), "sin-hardware" (from now on only WARP), "sin-video" (hardware
-// devices only without video support), "excepcion" (an access
+// devices only without video support), "dispositivo" (the device says it
+// was removed at the next check), "excepcion" (an access
 // violation on this thread, once logged, for the crash log). The file is
 // removed once read.
 void SimulateRequestedFault() {
@@ -116,6 +118,8 @@ void SimulateRequestedFault() {
       g_video.SimulateDeviceLoss();
     } else if (word == "sin-hardware") {
       FailHardwareDevices(true);
+    } else if (word == "dispositivo") {
+      g_ui.failNextDeviceCheck = true;
     } else if (word == "sin-video") {
       FailVideoSupport(true);
     } else if (word == "excepcion") {
@@ -154,7 +158,15 @@ void OnGraphicsDeviceLost(HRESULT reason) {
   TryNewGraphicsDevice();
 }
 
+void CheckGraphicsDevice() {
+  if (g_ui.deviceLost || !g_app.d3dDevice) return;
+  HRESULT reason = std::exchange(g_ui.failNextDeviceCheck, false) ? DXGI_ERROR_DEVICE_REMOVED
+                                                                   : g_app.d3dDevice->GetDeviceRemovedReason();
+  if (FAILED(reason)) OnGraphicsDeviceLost(reason);
+}
+
 void GraphicsDeviceTick() {
   if (g_ui.deviceLost) TryNewGraphicsDevice();
   SimulateRequestedFault();
+  CheckGraphicsDevice();
 }

@@ -191,7 +191,11 @@ void ReleasePreviewBitmap() {
 
 void RenderWindow(AppWindow& w) {
   if (!w.window || !IsWindowVisible(w.window) || IsIconic(w.window)) return;
-  if (!EnsureSwapChain(w) || !EnsureTarget(w)) return;
+  if (!EnsureSwapChain(w) || !EnsureTarget(w)) {
+    // A device removed while nothing was drawn shows here first.
+    CheckGraphicsDevice();
+    return;
+  }
   ID2D1DeviceContext* dc = w.context.Get();
   if (g_ui.state.connected) RefreshPreviewBitmap(dc);
   dc->SetTarget(w.target.Get());
