@@ -139,14 +139,20 @@ bool Shutdown() {
   // Black at once, whatever a session thread still busy below may do.
   g_video.Camera().StopWriting();
   // Session threads decode, save snapshots and tear the decoder down on
-  // their own; the pipeline is only closed once none of them is left.
-  bool threadsEnded = g_link.WaitForThreads(2000);
-  if (!threadsEnded) LogLine("Un hilo de la conexión sigue ocupado tras 2 s: salgo sin cerrar el video");
+  // their own; the pipeline is only closed once none of them is left. A
+  // thread may be inside a send to a phone that stopped reading, which
+  // ends within its 2 s limit: it is given that and the decoder's teardown.
+  // One still running keeps Media Foundation and Winsock too: the process
+  // exit takes them.
+  bool threadsEnded = g_link.WaitForThreads(5000);
+  if (!threadsEnded) LogLine("Un hilo de la conexión sigue ocupado tras 5 s: salgo sin cerrar el video");
   RemoveVirtualCamera();
   ReleaseWindowGraphics();
-  if (threadsEnded) g_video.Close();
-  MFShutdown();
-  WSACleanup();
+  if (threadsEnded) {
+    g_video.Close();
+    MFShutdown();
+    WSACleanup();
+  }
   if (g_app.instanceMutex) CloseHandle(g_app.instanceMutex);
   LogClose();
   g_app.d2dDevice.Reset();

@@ -379,6 +379,9 @@ void VideoPipeline::HandleFrame(const DecodedFrame& frame) {
 }
 
 void VideoPipeline::Teardown() {
+  // A session that ends before its first picture never took the device: the
+  // UI thread could otherwise replace it while the converters are cleared.
+  EnterSession();
   if (decoder_) {
     decoder_->ProcessMessage(MFT_MESSAGE_NOTIFY_END_OF_STREAM, 0);
     decoder_->ProcessMessage(MFT_MESSAGE_COMMAND_FLUSH, 0);

@@ -152,6 +152,13 @@ void VideoPipeline::TakePendingDevice() {
   if (configured && !CreateDecoder()) LogLine("No se pudo crear el decodificador H.264");
 }
 
+void VideoPipeline::EnterSession() {
+  RetiredDevice old;
+  std::lock_guard lock(previewLock_);
+  sessionInside_ = true;
+  if (pendingDevice_) AdoptPendingLocked(&old);
+}
+
 // Session thread, at its end: a replacement made meanwhile is taken now, so
 // nothing holds the old device while no phone streams.
 void VideoPipeline::LeaveSession() {

@@ -168,6 +168,9 @@ class VideoPipeline {
   void RetireDeviceLocked(RetiredDevice* old);
   void AdoptPendingLocked(RetiredDevice* old);
   void TakePendingDevice();
+  // Session thread, before it lets go of what it made: a replacement made
+  // meanwhile is taken first, and none is adopted under it until it leaves.
+  void EnterSession();
   void LeaveSession();
   bool DeviceLost();
 
