@@ -111,6 +111,18 @@ struct Sample {
   std::vector<uint8_t> nv12;  // packed
 };
 
+// The sample an MEMediaSample carries.
+inline ComPtr<IMFSample> SampleOf(IMFMediaEvent* event) {
+  PROPVARIANT value;
+  PropVariantInit(&value);
+  ComPtr<IMFSample> sample;
+  if (SUCCEEDED(event->GetValue(&value)) && value.vt == VT_UNKNOWN && value.punkVal) {
+    value.punkVal->QueryInterface(IID_PPV_ARGS(&sample));
+  }
+  PropVariantClear(&value);
+  return sample;
+}
+
 // One sample: a request, then its MEMediaSample.
 inline bool TakeSample(IMFMediaStream* stream, UINT32 width, UINT32 height, Sample* out) {
   if (FAILED(stream->RequestSample(nullptr))) return false;
@@ -118,12 +130,8 @@ inline bool TakeSample(IMFMediaStream* stream, UINT32 width, UINT32 height, Samp
     ComPtr<IMFMediaEvent> event = NextEvent(stream);
     if (!event) return false;
     if (TypeOf(event.Get()) != MEMediaSample) continue;
-    PROPVARIANT value;
-    PropVariantInit(&value);
-    event->GetValue(&value);
-    ComPtr<IMFSample> sample;
-    value.punkVal->QueryInterface(IID_PPV_ARGS(&sample));
-    PropVariantClear(&value);
+    ComPtr<IMFSample> sample = SampleOf(event.Get());
+    if (!sample) return false;
     ComPtr<IMFMediaBuffer> buffer;
     ComPtr<IMF2DBuffer> buffer2d;
     sample->GetBufferByIndex(0, &buffer);

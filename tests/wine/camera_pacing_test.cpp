@@ -43,13 +43,8 @@ bool EagerSample(IMFMediaStream* stream, Got* got) {
       continue;
     }
     if (TypeOf(event.Get()) != MEMediaSample) continue;
-    PROPVARIANT value;
-    PropVariantInit(&value);
-    event->GetValue(&value);
-    ComPtr<IMFSample> sample;
-    value.punkVal->QueryInterface(IID_PPV_ARGS(&sample));
-    PropVariantClear(&value);
-    return ReadSample(sample.Get(), got);
+    ComPtr<IMFSample> sample = SampleOf(event.Get());
+    return sample && ReadSample(sample.Get(), got);
   }
   return false;
 }

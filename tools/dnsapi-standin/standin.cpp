@@ -30,6 +30,8 @@
 #include <string>
 #include <vector>
 
+#include "../standin_text.h"
+
 namespace {
 
 constexpr DWORD kRequestPending = 9506;  // DNS_REQUEST_PENDING
@@ -45,15 +47,6 @@ std::wstring Env(const wchar_t* name) {
   wchar_t value[MAX_PATH];
   DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH);
   return length > 0 && length < MAX_PATH ? std::wstring(value, length) : std::wstring();
-}
-
-std::string Utf8(const wchar_t* text) {
-  if (!text) return "null";
-  int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  std::string out(bytes > 0 ? static_cast<size_t>(bytes) : 1, '\0');
-  if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), bytes, nullptr, nullptr);
-  out.resize(out.size() - 1);
-  return "\"" + out + "\"";
 }
 
 void Log(const char* format, ...) {

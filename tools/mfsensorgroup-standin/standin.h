@@ -18,6 +18,7 @@
 
 #include "cam/cam_com_win.h"
 #include "common/win_missing.h"
+#include "../standin_text.h"
 
 #if defined(__GNUC__)
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
@@ -28,7 +29,6 @@ extern HMODULE g_standin;
 // Appends one line (printf format, no newline) to the call log.
 void StandinLog(const char* format, ...);
 std::string GuidText(REFGUID guid);
-std::string Utf8(const wchar_t* text);  // "null" for a null pointer, else the text in quotes
 inline unsigned Hex(HRESULT hr) { return static_cast<unsigned>(hr); }
 
 // A COM object of one interface, counted, deleted by its last Release.

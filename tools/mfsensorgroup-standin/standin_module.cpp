@@ -23,15 +23,6 @@ std::string GuidText(REFGUID guid) {
   return out;
 }
 
-std::string Utf8(const wchar_t* text) {
-  if (!text) return "null";
-  int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  std::string out(bytes > 0 ? static_cast<size_t>(bytes) : 1, '\0');
-  if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), bytes, nullptr, nullptr);
-  out.resize(out.size() - 1);
-  return "\"" + out + "\"";
-}
-
 void StandinLog(const char* format, ...) {
   wchar_t path[MAX_PATH];
   DWORD length = GetEnvironmentVariableW(L"MFSG_STANDIN_LOG", path, MAX_PATH);
