@@ -20,7 +20,10 @@ int64_t SamplePacer::DueUs(bool newPicture, bool showing) const {
 }
 
 void SamplePacer::Delivered(int64_t nowUs) {
-  scheduledUs_ = (any_ ? std::max(scheduledUs_, nowUs) : nowUs) + intervalUs_;
+  // The schedule runs a tenth faster than the type: pictures that come at
+  // the type's rate would otherwise never win back an interval lost to a
+  // burst (the decoder's start, a late packet), and each would wait.
+  scheduledUs_ = (any_ ? std::max(scheduledUs_, nowUs) : nowUs) + intervalUs_ * 9 / 10;
   lastUs_ = nowUs;
   any_ = true;
 }

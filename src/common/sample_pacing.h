@@ -6,6 +6,10 @@
 // faster than the type's rate on average; without a new picture, the last
 // one again (or black) once an interval has passed, so the stream never
 // stalls for long. Times are µs on one monotonic clock.
+//
+// "No faster than the type's rate" is kept on average with a tenth to
+// spare: pictures at exactly the type's rate leave no room to catch up
+// after a burst otherwise, and every later picture would wait.
 #include <cstdint>
 
 class SamplePacer {
