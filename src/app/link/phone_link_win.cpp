@@ -343,10 +343,6 @@ bool PhoneLink::StreamFrames(Connection& c) {
       if (!SendFrame(c.sendLock, s, FrameType::Ping, stamp, sizeof stamp)) return false;
       lastPing = now;
     }
-    if (now - lastReceived > 5000000) {
-      LogLine("5 s sin datos del celu: se corta");
-      break;
-    }
     if (now - lastStatistics >= 1000000) {
       std::lock_guard lock(stateLock_);
       double seconds = static_cast<double>(now - lastStatistics) / 1e6;
@@ -369,6 +365,14 @@ bool PhoneLink::StreamFrames(Connection& c) {
     timeval wait = {0, 200000};
     int ready = select(0, &readable, nullptr, nullptr, &wait);
     if (ready < 0) break;
+    // Silence is judged by the socket: only a wait that found nothing from
+    // the phone counts. Time this thread spent elsewhere (a decoder that
+    // takes seconds to start, say) while the phone's bytes were already
+    // waiting is not the phone's silence.
+    if (ready == 0 && MicrosecondsNow() - lastReceived > 5000000) {
+      LogLine("5 s sin datos del celu: se corta");
+      break;
+    }
     if (ready > 0) {
       if (!ReadFrame(s, &type, &payload)) break;
       lastReceived = MicrosecondsNow();
