@@ -39,9 +39,37 @@ def appdata_folder():
     return os.path.join(users[0], "Orvane")
 
 
-def start(*args, exe=EXE):
-    return subprocess.Popen([WINE, exe, *args], env=env(), stdout=subprocess.DEVNULL,
+def start(*args, exe=EXE, via=()):
+    """`via`: a command that runs the program, such as `SmallSendBuffers.enter`."""
+    return subprocess.Popen([*via, WINE, exe, *args], env=env(), stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL)
+
+
+class SmallSendBuffers:
+    """A loopback network of its own (root only) whose TCP send buffers are `size` bytes, so that a peer that
+    stops reading fills the sender's side at once. Wine makes its sockets in its server: the prefix's server
+    is ended first, and the first Wine program run through `enter` starts the next one in there. Programs that
+    talk TCP with it run through `enter` too."""
+
+    def __init__(self, size=4096):
+        stop_all()
+        self.holder = subprocess.Popen(["unshare", "-n", "sleep", "infinity"])
+        try:
+            own = os.readlink("/proc/self/ns/net")
+            # Until unshare has made the new network, entering the holder's would enter this one.
+            assert wait_for(lambda: os.readlink(f"/proc/{self.holder.pid}/ns/net") != own, timeout=5)
+            self.enter = ["nsenter", "-t", str(self.holder.pid), "-n"]
+            subprocess.run([*self.enter, "ip", "link", "set", "lo", "up"], check=True)
+            subprocess.run([*self.enter, "sysctl", "-q", "-w", f"net.ipv4.tcp_wmem={size} {size} {size}"],
+                           check=True)
+        except BaseException:
+            self.holder.kill()
+            raise
+
+    def close(self):
+        stop_all()  # the Wine server in there, and its programs
+        self.holder.kill()
+        self.holder.wait()
 
 
 def copy_program(folder):
@@ -159,8 +187,8 @@ class Log:
 class Running(Log):
     """Orvane.exe in test mode with a log, as a phone on this machine finds it."""
 
-    def __init__(self, tmp_path, *args, seconds=40, exe=EXE):
+    def __init__(self, tmp_path, *args, seconds=40, exe=EXE, via=()):
         super().__init__(str(tmp_path / "orvane.log"))
         self.proc = start("--prueba", "--oculta", "--registro", windows_path(self.log_path),
-                          "--salir-tras", str(seconds), *args, exe=exe)
+                          "--salir-tras", str(seconds), *args, exe=exe, via=via)
         self.port = self.wait_listening()

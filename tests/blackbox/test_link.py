@@ -13,6 +13,7 @@ import pytest
 import orvane
 from orvane import Running
 from pcdouble import Peer, clips, frame
+from viewer import Viewer
 
 SIM = orvane.PHONE_SIM
 CODE = "123456"
@@ -177,6 +178,72 @@ def test_phone_that_goes_silent_is_cut_after_five_seconds(clean_settings, tmp_pa
     # The PC pinged every second meanwhile, 8 bytes of its own clock each.
     pings = [f for f in frames if f["type"] == "Ping"]
     assert len(pings) >= 4 and all(len(p["hex"]) == 16 for p in pings)
+
+
+@pytest.fixture
+def small_send_buffers():
+    """The command that runs a program in a loopback network of 4 KiB TCP send buffers."""
+    network = orvane.SmallSendBuffers()
+    try:
+        yield network.enter
+    finally:
+        network.close()
+
+
+DELAY = re.compile(r"demora ms \(prom/peor\) llegada=(-?[0-9.]+)/(-?[0-9.]+) .*")
+STATE = re.compile(r"estado .* decodificados=(\d+) .*")
+
+
+def test_a_stranger_that_floods_and_never_reads_neither_slows_the_stream_nor_keeps_waiting(
+        clean_settings, tmp_path, clip_dir, small_send_buffers):
+    # While it waits for the user, the stranger sends 32 KiB Pings and reads nothing: the Pongs to it fill
+    # the small buffers at once, and each further one gives up only after the send limit (2 s).
+    enter = small_send_buffers
+    app = Running(tmp_path, "--codigo", CODE, seconds=120, via=enter)
+    streaming = subprocess.Popen([*enter, SIM, "--port", str(app.port), "--code", CODE, "--seconds", "80",
+                                  "--clip", os.path.join(clip_dir, "clip-720p30.h264")],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # Somebody watches, so every picture is decoded and its delay measured.
+    viewer = Viewer("--width", "1280", "--height", "720", "--seconds", "80")
+    stranger = None
+    try:
+        # Past the decoder's start, the pictures come on time.
+        assert orvane.wait_for(lambda: [m for m in map(DELAY.fullmatch, app.log()) if m and
+                                        0 <= float(m.group(2)) < 300], timeout=60), app.log()
+        stranger = subprocess.Popen([*enter, SIM, "--port", str(app.port), "--device", "Extraño",
+                                     "--deaf-after", "0", "--seconds", "80"],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        assert app.wait_line(r"HELLO de Extraño .* codigo=no token=no")
+        cut = app.wait_line(r"Extraño no lee lo que le mando mientras espera: se corta", timeout=30)
+        log = app.log()
+        hello = next(i for i, line in enumerate(log) if line.startswith("HELLO de Extraño"))
+        begin = max(i for i in range(hello) if STATE.fullmatch(log[i]))
+        end = next((i for i, line in enumerate(log) if line.startswith("Extraño no lee")), len(log))
+        # Two whole seconds after it.
+        assert orvane.wait_for(lambda: len([line for line in app.log()[end:] if DELAY.fullmatch(line)]) >= 3,
+                               timeout=15)
+        log = app.log()
+        last = [i for i in range(end, len(log)) if DELAY.fullmatch(log[i])][2]
+        window = log[begin:last + 1]
+        try:
+            # Deaf, the stranger learns that its connection was closed from a send that fails.
+            let_go = stranger.wait(timeout=20) == 5
+        except subprocess.TimeoutExpired:
+            let_go = False
+    finally:
+        for p in (stranger, streaming, viewer.proc):
+            if p:
+                p.kill()
+    # The phone's pictures never waited for the stranger's sends (before, they waited in the socket for up to
+    # the whole send limit, and whole seconds went by without one), and they kept coming every second.
+    worst = [float(m.group(2)) for m in map(DELAY.fullmatch, window) if m]
+    assert len(worst) >= 3 and all(0 <= w < 1000 for w in worst), window
+    decoded = [int(m.group(1)) for m in map(STATE.fullmatch, window) if m]
+    assert all(later > earlier for earlier, later in zip(decoded, decoded[1:])), window
+    assert not [line for line in window if line.startswith("Se desconectó")], window
+    # The stranger was let go as if it had left: its connection closed, no DENY.
+    assert cut and let_go, "the stranger that reads nothing still waits"
+    assert not app.find(r"DENY .* a Extraño")
 
 
 def test_pings_are_answered_and_the_round_trip_is_measured(clean_settings, tmp_path):

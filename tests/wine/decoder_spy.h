@@ -1,7 +1,8 @@
 #pragma once
 // The system's H.264 decoder with a spy in front: it counts the inputs the
 // pipeline offers and can refuse one with MF_E_NOTACCEPTING, as a decoder
-// whose output is full does. Everything else goes to the real decoder.
+// whose output is full does, or take seconds over one, as a decoder that is
+// slow to start does. Everything else goes to the real decoder.
 #include <windows.h>
 #include <mferror.h>
 #include <mftransform.h>
@@ -20,6 +21,8 @@ class DecoderSpy final : public IMFTransform {
   // held), 'R' an input refused, 'O' an output. One thread at a time.
   struct Record {
     int refusals = 0;  // inputs still to refuse
+    DWORD stallMs = 0;  // the next input takes this long, once
+    std::atomic<bool> stalled{false};  // that input has been handed on
     std::vector<std::pair<char, IMFSample*>> events;
     size_t Inputs() const {
       size_t n = 0;
@@ -96,6 +99,10 @@ class DecoderSpy final : public IMFTransform {
       return MF_E_NOTACCEPTING;
     }
     if (record) record->events.emplace_back('I', sample);
+    if (record && record->stallMs > 0) {
+      Sleep(std::exchange(record->stallMs, 0));
+      record->stalled = true;
+    }
     return real_->ProcessInput(stream, sample, flags);
   }
   STDMETHODIMP ProcessOutput(DWORD a, DWORD b, MFT_OUTPUT_DATA_BUFFER* c, DWORD* d) override {

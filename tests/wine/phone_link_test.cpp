@@ -16,6 +16,7 @@
 #include "app/link/wire_win.h"
 #include "app/video/video_pipeline.h"
 #include "clips.h"
+#include "decoder_spy.h"
 
 namespace {
 
@@ -508,3 +509,97 @@ TEST(PhoneLinkStalledPhone, APhoneThatReadsIsNeverCutOff) {
 }
 
 }  // namespace stalled
+
+namespace silence {
+
+using approval::Fixture;
+
+// A linked phone that streams the 720p clip at its rate, reading nothing,
+// until told to stop sending; its connection stays open until it goes.
+struct PacedPhone {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  std::atomic<bool> sending{true};
+  std::atomic<int64_t> lastSent{0};
+  std::thread sender;
+  PacedPhone(int port, const std::string& token, const Clip& clip) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+    a.sin_port = htons(static_cast<u_short>(port));
+    if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return;
+    sender = std::thread([this, token, &clip] {
+      std::mutex lock;
+      SendFrame(lock, s, FrameType::Hello, "{\"v\":1,\"device\":\"Lento\",\"token\":\"" + token + "\"}");
+      SendFrame(lock, s, FrameType::Config, "{\"codec\":\"h264\",\"width\":1280,\"height\":720,\"fps\":30}");
+      for (size_t i = 0; sending; ++i) {
+        const AccessUnit& u = clip.units[i % clip.units.size()];
+        std::vector<uint8_t> payload = EncodeVideoPayload(static_cast<uint64_t>(MicrosecondsNow()), u.keyframe,
+                                                          clip.bytes.data() + u.offset, u.size);
+        if (!SendFrame(lock, s, FrameType::Video, payload.data(), payload.size())) break;
+        lastSent = MicrosecondsNow();
+        Sleep(33);
+      }
+    });
+  }
+  ~PacedPhone() {
+    sending = false;
+    shutdown(s, SD_BOTH);
+    if (sender.joinable()) sender.join();
+    closesocket(s);
+  }
+};
+
+template <typename Condition>
+bool WaitUntil(Condition condition, int ms) {
+  for (int i = 0; i < ms / 20 && !condition(); ++i) Sleep(20);
+  return condition();
+}
+
+// The decoder takes longer than the 5 s rule over one picture (as its start
+// did on a loaded machine) while the phone goes on sending: its bytes wait
+// in the socket all along, so it was never silent and keeps its session.
+// When it really stops sending, the rule still cuts it.
+TEST(PhoneLinkSilence, TimeSpentDecodingIsNotThePhonesSilence) {
+  Clip clip = LoadClip("clip-720p30.h264");
+  ASSERT_GE(clip.units.size(), 30u);
+  // Kept alive for a session thread that may outlive a failed test.
+  auto* record = new DecoderSpy::Record;
+  record->stallMs = 6000;
+  struct SlowDecoder {
+    explicit SlowDecoder(DecoderSpy::Record* r) {
+      DecoderSpy::record = r;
+      UseDecoderFactoryForTests(&DecoderSpy::Create);
+    }
+    ~SlowDecoder() {
+      UseDecoderFactoryForTests(nullptr);
+      DecoderSpy::record = nullptr;
+    }
+  } slow(record);
+  Fixture f(47800);
+  ASSERT_TRUE(f.video->InitGraphics());
+  f.video->SetPreviewTarget(320, 180, true);  // somebody watches: every picture is decoded
+  PacedPhone phone(f.link->Port(), f.settings->AddLinkedPhone("Lento"), clip);
+  ASSERT_TRUE(WaitUntil([&] { return record->stalled.load(); }, 20000)) << "the decoder never got a picture";
+  const unsigned long long after = f.video->DecodedFrames();
+  EXPECT_TRUE(WaitUntil([&] { return f.video->DecodedFrames() >= after + 30; }, 15000))
+      << "the stream did not go on after the slow picture";
+  EXPECT_TRUE(f.link->Snapshot().connected);
+
+  phone.sending = false;
+  ASSERT_TRUE(WaitUntil([&] { return !f.link->Snapshot().connected; }, 15000)) << "a silent phone stays";
+  EXPECT_GE(MicrosecondsNow() - phone.lastSent, 5000000) << "cut before 5 s of silence";
+  const auto logged = [&](const char* line) {
+    std::string text;
+    return ReadWholeFile(f.log, &text) && text.find(line) != std::string::npos;
+  };
+  EXPECT_TRUE(WaitUntil([&] { return logged("Se desconectó Lento"); }, 15000));
+  std::string text = f.Log();
+  const size_t cut = text.find("5 s sin datos del celu: se corta");
+  ASSERT_NE(cut, std::string::npos) << text;
+  EXPECT_NE(text.find("Se desconectó Lento", cut), std::string::npos) << text;
+  f.link->Stop();
+  EXPECT_TRUE(f.link->WaitForThreads(2000));
+  f.video->Close();
+}
+
+}  // namespace silence

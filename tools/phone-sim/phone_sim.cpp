@@ -392,14 +392,21 @@ class Phone {
     int64_t lastPing = 0;
     {
       std::unique_lock lock(stateLock_);
-      while (!welcomed_ && !denied_ && !peerClosed_) {
+      while (!welcomed_ && !denied_ && !peerClosed_ && !letGo_) {
         lock.unlock();
         SendPingIfDue(&lastPing);
+        // Deaf, it floods while it waits for the user as well: a stranger
+        // that is never let in can still make the PC write to it.
+        if (Deaf()) SendLargePing();
         lock.lock();
         if (OutOfTime()) return 0;
-        changed_.wait_for(lock, std::chrono::milliseconds(100));
+        changed_.wait_for(lock, std::chrono::milliseconds(Deaf() ? 2 : 100));
       }
       if (denied_) return 3;
+      if (letGo_) {
+        std::fprintf(stderr, "phone-sim: el PC cerró la conexión\n");
+        return 5;
+      }
       if (!welcomed_) return 4;
       width_ = o_.width;
       height_ = o_.height;
@@ -431,7 +438,7 @@ class Phone {
       size_t unitIndex = 0;
       {
         std::unique_lock lock(stateLock_);
-        if (peerClosed_) {
+        if (peerClosed_ || letGo_) {
           std::fprintf(stderr, "phone-sim: el PC cerró la conexión\n");
           return 5;
         }
@@ -481,12 +488,19 @@ class Phone {
       SendPingIfDue(&lastPing);
       // Deaf, it sends large Pings: the PC's Pongs echo them into a
       // connection nobody reads, and fill it within seconds.
-      if (Deaf()) {
-        std::vector<uint8_t> big(32768);
-        Send(FrameType::Ping, big.data(), big.size());
-      }
+      if (Deaf()) SendLargePing();
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+  }
+
+  // Deaf, it reads nothing: only a send that fails tells it that the PC
+  // has let it go.
+  void SendLargePing() {
+    std::vector<uint8_t> big(32768);
+    if (Send(FrameType::Ping, big.data(), big.size())) return;
+    std::lock_guard lock(stateLock_);
+    letGo_ = true;
+    changed_.notify_all();
   }
 
   void SendPingIfDue(int64_t* lastPing) {
@@ -510,6 +524,7 @@ class Phone {
   std::mutex stateLock_;
   std::condition_variable changed_;
   bool welcomed_ = false, denied_ = false, peerClosed_ = false;
+  bool letGo_ = false;  // a send failed while deaf: the PC ended the connection
   Clip clip_;
   size_t unit_ = 0;
   bool skipToKeyframe_ = false;

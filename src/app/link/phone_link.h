@@ -66,23 +66,32 @@ class PhoneLink {
     uint64_t ticket;
     SOCKET socket;
   };
+  // One connection's way out: its socket and the lock that keeps its frames
+  // whole. Each connection has its own, so a peer that does not read holds
+  // up its own sends and nobody else's. It lives on its session thread; the
+  // session's sender thread, its only other user, is joined before it goes.
+  struct Connection {
+    explicit Connection(SOCKET s) : socket(s) {}
+    const SOCKET socket;
+    std::mutex sendLock;
+  };
 
   void AcceptLoop(SOCKET listening);
   void SessionThread(SOCKET s, const std::string& peer, uint64_t ticket);
   void RunSession(SOCKET s, const std::string& peer, uint64_t ticket);
   void EndSession(SOCKET s, const std::string& device);
   bool ReadWaitingFrame(SOCKET s, uint8_t* type, std::vector<uint8_t>* payload, bool* stopped);
-  void Stream(SOCKET s);
+  void Stream(Connection& c);
   // False when a send to the phone failed (WSAGetLastError tells why).
-  bool StreamFrames(SOCKET s);
-  Approval WaitForApproval(SOCKET s, const std::string& device);
-  void Deny(SOCKET s, const char* reason, const std::string& device);
+  bool StreamFrames(Connection& c);
+  Approval WaitForApproval(Connection& c, const std::string& device);
+  void Deny(Connection& c, const char* reason, const std::string& device);
   void SendInitialRequests(SOCKET s);
   void SendQualityLocked(int resolution, int rate);
   void QueueCommandLocked(const std::string& text);
   // The session's sender thread: writes what the queue hands it.
-  void SendQueued(const std::shared_ptr<SendQueue>& queue, SOCKET s);
-  bool Send(SOCKET s, FrameType type, const std::string& text);
+  void SendQueued(const std::shared_ptr<SendQueue>& queue, Connection* c);
+  bool Send(Connection& c, FrameType type, const std::string& text);
   void Notify();
   void ThreadStarted();
   void ThreadEnded();
@@ -103,8 +112,8 @@ class PhoneLink {
   std::string localAddress_;
   std::atomic<bool> running_{false};
 
-  // The state lock is taken before the send lock, never the other way
-  // round, and the settings lock is never taken while holding it.
+  // The state lock is taken before a connection's send lock, never the
+  // other way round, and the settings lock is never taken while holding it.
   std::mutex stateLock_;
   std::condition_variable approvals_;
   std::string pairingCode_;
@@ -118,7 +127,6 @@ class PhoneLink {
   // down; it frees the slot (and signals slotFreed_) once it is done.
   bool activeEnding_ = false;
   std::condition_variable slotFreed_;
-  std::mutex sendLock_;
   AppState live_;
   std::atomic<bool> pausedByPc_{false};
   uint64_t qualityRequestMs_ = 0;

@@ -201,6 +201,7 @@ void PhoneLink::RunSession(SOCKET s, const std::string& peer, uint64_t ticket) {
     return;
   }
 
+  Connection c(s);
   HelloMessage hello = ReadHello(std::string_view(reinterpret_cast<const char*>(payload.data()), payload.size()));
   std::string device = LogSafe(hello.device);
   LogLine("HELLO de %s (%s, %s) v=%g codigo=%s token=%s", device.c_str(), LogSafe(hello.model).c_str(),
@@ -227,22 +228,22 @@ void PhoneLink::RunSession(SOCKET s, const std::string& peer, uint64_t ticket) {
         LogLine("%d códigos equivocados seguidos: nuevo código de vinculación", CodeGuessGuard::kMaxWrongCodes);
         Notify();
       }
-      Deny(s, DenyReason(verdict), device);
+      Deny(c, DenyReason(verdict), device);
       return;
     }
     case HelloVerdict::DenyVersion:
     case HelloVerdict::DenyToken:
-      Deny(s, DenyReason(verdict), device);
+      Deny(c, DenyReason(verdict), device);
       return;
     case HelloVerdict::AskUser:
-      switch (WaitForApproval(s, hello.device)) {
+      switch (WaitForApproval(c, hello.device)) {
         case Approval::Approved: break;
         case Approval::Left:
           closesocket(s);
           CoUninitialize();
           return;
         case Approval::Timeout:
-          Deny(s, "timeout", device);
+          Deny(c, "timeout", device);
           return;
       }
       break;
@@ -265,7 +266,7 @@ void PhoneLink::RunSession(SOCKET s, const std::string& peer, uint64_t ticket) {
     busy = activeSocket_ != s;
   }
   if (busy) {
-    Deny(s, "busy", device);
+    Deny(c, "busy", device);
     return;
   }
 
@@ -287,12 +288,12 @@ void PhoneLink::RunSession(SOCKET s, const std::string& peer, uint64_t ticket) {
     CoUninitialize();
     return;
   }
-  Send(s, FrameType::Welcome, WelcomeText(WideToUtf8(computerName_), settings_->Id(), token));
+  Send(c, FrameType::Welcome, WelcomeText(WideToUtf8(computerName_), settings_->Id(), token));
   LogLine("WELCOME a %s", device.c_str());
   SendInitialRequests(s);
   Notify();
 
-  Stream(s);
+  Stream(c);
   EndSession(s, device);
 }
 
@@ -320,7 +321,8 @@ void PhoneLink::EndSession(SOCKET s, const std::string& device) {
   CoUninitialize();
 }
 
-bool PhoneLink::StreamFrames(SOCKET s) {
+bool PhoneLink::StreamFrames(Connection& c) {
+  const SOCKET s = c.socket;
   SetReceiveTimeout(s, 6000);
   video_->Latency().Reset();
   video_->ClearClock();
@@ -338,12 +340,8 @@ bool PhoneLink::StreamFrames(SOCKET s) {
     if (now - lastPing >= 1000000) {
       uint8_t stamp[8];
       WriteBe64(stamp, static_cast<uint64_t>(now));
-      if (!SendFrame(sendLock_, s, FrameType::Ping, stamp, sizeof stamp)) return false;
+      if (!SendFrame(c.sendLock, s, FrameType::Ping, stamp, sizeof stamp)) return false;
       lastPing = now;
-    }
-    if (now - lastReceived > 5000000) {
-      LogLine("5 s sin datos del celu: se corta");
-      break;
     }
     if (now - lastStatistics >= 1000000) {
       std::lock_guard lock(stateLock_);
@@ -367,6 +365,14 @@ bool PhoneLink::StreamFrames(SOCKET s) {
     timeval wait = {0, 200000};
     int ready = select(0, &readable, nullptr, nullptr, &wait);
     if (ready < 0) break;
+    // Silence is judged by the socket: only a wait that found nothing from
+    // the phone counts. Time this thread spent elsewhere (a decoder that
+    // takes seconds to start, say) while the phone's bytes were already
+    // waiting is not the phone's silence.
+    if (ready == 0 && MicrosecondsNow() - lastReceived > 5000000) {
+      LogLine("5 s sin datos del celu: se corta");
+      break;
+    }
     if (ready > 0) {
       if (!ReadFrame(s, &type, &payload)) break;
       lastReceived = MicrosecondsNow();
@@ -401,7 +407,7 @@ bool PhoneLink::StreamFrames(SOCKET s) {
             notDecoding = false;
             video_->ClearKeyframeSeen();
             LogLine("Alguien mira la imagen: pido cuadro clave");
-            if (!Send(s, FrameType::Command, KeyframeCommand())) return false;
+            if (!Send(c, FrameType::Command, KeyframeCommand())) return false;
           }
           int64_t stamp = static_cast<int64_t>(video.timestampUs);
           video_->Latency().Record(kStageArrival, video_->LatencyMs(stamp));
@@ -422,7 +428,7 @@ bool PhoneLink::StreamFrames(SOCKET s) {
           break;
         }
         case FrameType::Ping: {
-          if (!SendFrame(sendLock_, s, FrameType::Pong, payload.data(), payload.size())) return false;
+          if (!SendFrame(c.sendLock, s, FrameType::Pong, payload.data(), payload.size())) return false;
           if (payload.size() >= 8) {
             video_->SetClockOffset(clock.OnPing(MicrosecondsNow(), static_cast<int64_t>(ReadBe64(payload.data()))));
           }
@@ -443,7 +449,8 @@ bool PhoneLink::StreamFrames(SOCKET s) {
   return true;
 }
 
-PhoneLink::Approval PhoneLink::WaitForApproval(SOCKET s, const std::string& device) {
+PhoneLink::Approval PhoneLink::WaitForApproval(Connection& c, const std::string& device) {
+  const SOCKET s = c.socket;
   int32_t id;
   {
     std::lock_guard lock(stateLock_);
@@ -484,8 +491,16 @@ PhoneLink::Approval PhoneLink::WaitForApproval(SOCKET s, const std::string& devi
         result = Approval::Left;
         break;
       }
-      if (type == static_cast<uint8_t>(FrameType::Ping)) {
-        SendFrame(sendLock_, s, FrameType::Pong, payload.data(), payload.size());
+      // A Pong that cannot go out within the send limit: the peer does not
+      // read. It is let go as if it had left, rather than sending into a
+      // full socket for as long as the user takes.
+      if (type == static_cast<uint8_t>(FrameType::Ping) &&
+          !SendFrame(c.sendLock, s, FrameType::Pong, payload.data(), payload.size())) {
+        if (WSAGetLastError() == WSAETIMEDOUT) {
+          LogLine("%s no lee lo que le mando mientras espera: se corta", LogSafe(device).c_str());
+        }
+        result = Approval::Left;
+        break;
       }
     }
   }
@@ -499,16 +514,16 @@ PhoneLink::Approval PhoneLink::WaitForApproval(SOCKET s, const std::string& devi
   return result;
 }
 
-void PhoneLink::Deny(SOCKET s, const char* reason, const std::string& device) {
-  Send(s, FrameType::Deny, DenyText(reason));
+void PhoneLink::Deny(Connection& c, const char* reason, const std::string& device) {
+  Send(c, FrameType::Deny, DenyText(reason));
   LogLine("DENY (%s) a %s", reason, device.c_str());
-  shutdown(s, SD_BOTH);
-  closesocket(s);
+  shutdown(c.socket, SD_BOTH);
+  closesocket(c.socket);
   CoUninitialize();
 }
 
-bool PhoneLink::Send(SOCKET s, FrameType type, const std::string& text) {
-  return SendFrame(sendLock_, s, type, text);
+bool PhoneLink::Send(Connection& c, FrameType type, const std::string& text) {
+  return SendFrame(c.sendLock, c.socket, type, text);
 }
 
 void PhoneLink::Notify() {

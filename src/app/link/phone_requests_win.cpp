@@ -39,7 +39,7 @@ void PhoneLink::QueueCommandLocked(const std::string& text) {
 }
 
 // The streaming session, with a sender thread for its queue beside it.
-void PhoneLink::Stream(SOCKET s) {
+void PhoneLink::Stream(Connection& c) {
   std::shared_ptr<SendQueue> queue;
   {
     std::lock_guard lock(stateLock_);
@@ -48,25 +48,25 @@ void PhoneLink::Stream(SOCKET s) {
   if (!queue) return;
   std::thread sender;
   try {
-    sender = std::thread(&PhoneLink::SendQueued, this, queue, s);
+    sender = std::thread(&PhoneLink::SendQueued, this, queue, &c);
   } catch (const std::system_error&) {
     return;  // no thread to send the requests: the session cannot be served
   }
-  if (!StreamFrames(s) && WSAGetLastError() == WSAETIMEDOUT) CutOff(*queue);
+  if (!StreamFrames(c) && WSAGetLastError() == WSAETIMEDOUT) CutOff(*queue);
   // The session is over: a send still in progress gives up at once (or at
   // the latest within the send limit), and what is still queued is dropped.
-  shutdown(s, SD_BOTH);
+  shutdown(c.socket, SD_BOTH);
   queue->Close();
   sender.join();
 }
 
-void PhoneLink::SendQueued(const std::shared_ptr<SendQueue>& queue, SOCKET s) {
+void PhoneLink::SendQueued(const std::shared_ptr<SendQueue>& queue, Connection* c) {
   std::vector<uint8_t> frame;
   while (queue->Pop(&frame)) {
-    if (SendEncoded(sendLock_, s, frame)) continue;
+    if (SendEncoded(c->sendLock, c->socket, frame)) continue;
     // The session thread sees the end at its next read.
     if (WSAGetLastError() == WSAETIMEDOUT) CutOff(*queue);
-    shutdown(s, SD_BOTH);
+    shutdown(c->socket, SD_BOTH);
     queue->Close();
   }
 }
