@@ -1,6 +1,7 @@
 """The phone stand-in against a PC double that speaks the protocol."""
 import json
 import os
+import select
 import struct
 import subprocess
 import time
@@ -237,6 +238,10 @@ def test_pause_resume_keyframe_focus_and_blur(pc, clip_dir):
     assert json.loads(next_of(peer, STATUS)) == {"paused": False}
     next_of(peer, VIDEO)
     next_of(peer, VIDEO)
+    # Frames already waiting were sent before the command: read them first, so that at most the one
+    # on its way can come before the key frame.
+    while select.select([peer.conn], [], [], 0.005)[0]:
+        peer.read()
     peer.send(COMMAND, '{"cmd":"keyframe"}')
     frames = []
     for _ in range(3):

@@ -286,7 +286,9 @@ def test_the_tray_menu_the_tray_click_and_the_copied_camera_name(clean_settings,
             screen.click(*screen.tray_icon())
             panel = screen.wait_for(panel_window, 5)
             assert panel, f"click {2 * opened + 1} did not open the panel"
-            assert screen.wait_for(lambda: panel_drawn(panel), 5), f"the panel shown {opened + 1} times was not drawn"
+            # Looked up again each time: the panel is placed anew when it opens, maybe after it shows.
+            assert screen.wait_for(lambda: (p := panel_window()) and panel_drawn(p), 5), \
+                f"the panel shown {opened + 1} times was not drawn"
             time.sleep(0.5)  # not a double click
             screen.click(*screen.tray_icon())
             assert screen.wait_for(lambda: panel_window() is None, 5), "the click on the icon left the panel open"
