@@ -5,7 +5,9 @@
 
 #include "../link/phone_link.h"
 #include "../video/video_pipeline.h"
+#include "../ui/controls_win.h"
 #include "app_window.h"
+#include "notices_win.h"
 
 namespace {
 
@@ -84,6 +86,9 @@ void RunAction(AppWindow& w, int32_t id) {
     case 11:
       w.qualityMenuOpen = !w.qualityMenuOpen;
       w.moreMenuOpen = false;
+      break;
+    case kNoticeId:
+      RunNoticeAction(g_ui.state.connected);
       break;
     case 12:
       w.qualityMenuOpen = false;

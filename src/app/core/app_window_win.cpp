@@ -10,6 +10,7 @@
 #include "app_window.h"
 #include "diagnostics_win.h"
 #include "log.h"
+#include "notices_win.h"
 #include "options.h"
 
 AppWindow g_main;
@@ -71,6 +72,7 @@ void CaptureLiveOnce(uint64_t now) {
 
 void OnTick() {
   GraphicsDeviceTick();
+  NoticeTick(GetTickCount64());
   SampleCpuAndMemory();
   RefreshState();
   UpdateCameraLink();

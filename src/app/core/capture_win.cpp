@@ -12,6 +12,7 @@
 #include "app.h"
 #include "app_window.h"
 #include "capture.h"
+#include "notices.h"
 #include "options.h"
 
 using Microsoft::WRL::ComPtr;
@@ -55,6 +56,19 @@ UiSnapshot SampleSnapshot(const qrcodegen::QrCode* qr) {
   s.microphoneOn = true;
   s.samplePicture = true;
   s.roundedFrame = true;
+  // "--aviso": what the window says when something outside keeps it from working.
+  NoticeInputs in;
+  in.connected = s.connected;
+  in.firewallBlocks = o.aviso == L"red";
+  in.camerasDenied = o.aviso == L"permiso";
+  in.camera = o.aviso == L"windows"    ? CameraProblem::NotWindows11
+              : o.aviso == L"registro" ? CameraProblem::NotRegistered
+              : o.aviso == L"camara"   ? CameraProblem::Failed
+                                       : CameraProblem::None;
+  in.cameraResult = 0x80070005;
+  const Notice notice = ChooseNotice(in);
+  s.noticeMessage = notice.message;
+  s.noticeAction = notice.action;
   return s;
 }
 

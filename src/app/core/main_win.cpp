@@ -21,6 +21,7 @@
 #include "capture.h"
 #include "diagnostics_win.h"
 #include "log.h"
+#include "notices_win.h"
 #include "options.h"
 #include "settings.h"
 #include "window_geometry.h"
@@ -146,6 +147,7 @@ bool Shutdown() {
   // exit takes them.
   bool threadsEnded = g_link.WaitForThreads(5000);
   if (!threadsEnded) LogLine("Un hilo de la conexión sigue ocupado tras 5 s: salgo sin cerrar el video");
+  StopNoticeChecks();
   RemoveVirtualCamera();
   ReleaseWindowGraphics();
   if (threadsEnded) {
@@ -218,6 +220,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   if (!g_options.codigo.empty()) g_link.SetPairingCode(WideToUtf8(g_options.codigo));
   BuildQr();
   CreateVirtualCamera();
+  StartNoticeChecks();
   if (!g_options.guardarCuadro.empty()) g_video.RequestSnapshot(g_options.guardarCuadro);
 
   g_app.taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");

@@ -42,6 +42,8 @@ const OptionRule kRules[] = {
     {.name = L"--puerto", .integer = &O::puerto},
     {.name = L"--espejo", .flag = &O::espejo},
     {.name = L"--simular-falla", .text = &O::simularFalla},
+    {.name = L"--simular-red", .text = &O::simularRed},
+    {.name = L"--aviso", .text = &O::aviso},
 };
 
 }  // namespace

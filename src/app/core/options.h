@@ -29,6 +29,12 @@ struct CommandLineOptions {
   bool espejo = false;
   // Test mode: a file whose words simulate a graphics device fault.
   std::wstring simularFalla;
+  // Test mode: a file that says which networks the PC is on, for the
+  // firewall's notice.
+  std::wstring simularRed;
+  // Capture mode: the notice to draw ("red", "permiso", "windows",
+  // "registro", "camara").
+  std::wstring aviso;
 };
 
 extern CommandLineOptions g_options;

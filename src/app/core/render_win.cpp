@@ -15,6 +15,7 @@
 #include "app.h"
 #include "app_window.h"
 #include "diagnostics_win.h"
+#include "notices_win.h"
 #include "options.h"
 #include "ui_rules.h"
 
@@ -125,6 +126,9 @@ void FillStateFields(UiSnapshot& s) {
   for (int stage = 0; stage < kStageCount; ++stage) last[stage] = g_video.Latency().LastSecond(stage);
   s.latencyMs = ShownLatencyMs(last, a.roundTripMs, g_video.DecodeMs());
   s.cameraReady = g_cameraReady;
+  const Notice notice = CurrentNotice(a.connected);
+  s.noticeMessage = notice.message;
+  s.noticeAction = notice.action;
   const CpuMemorySample& cpu = CurrentCpuMemory();
   s.cpuPercent = cpu.cpuPercent;
   s.ramMb = cpu.memoryMb;

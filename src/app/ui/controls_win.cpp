@@ -1,5 +1,7 @@
 #include "controls_win.h"
 
+#include <algorithm>
+
 namespace {
 
 D2D1_RECT_F Box(float l, float t, float r, float b) { return D2D1::RectF(l, t, r, b); }
@@ -171,4 +173,23 @@ void DrawMoreMenu(Painter& p, const UiSnapshot& s, HitList* hits) {
                      {127, 90, 363, 134, 5},
                      {127, 134, 363, 178, 3},
                      {0, 0, 380, 560, 12}});
+}
+
+void DrawNotice(Painter& p, const UiSnapshot& s, const D2D1_RECT_F& box, float size, HitList* hits) {
+  if (s.noticeMessage.empty()) return;
+  const bool clickable = !s.noticeAction.empty();
+  p.Fill(box, 10, clickable && s.hoverId == kNoticeId ? 0x1F2228 : 0x16181C);
+  const float mid = (box.top + box.bottom) / 2;
+  p.Circle(box.left + 13, mid, 3.5f, 0xFF6B5E);
+  const float left = box.left + 24, right = box.right - 12;
+  // The action goes when the line would not fit beside it; the message
+  // shrinks when it does not fit alone. The whole line stays clickable.
+  const float messageWidth = p.Measure(s.noticeMessage, size, 600);
+  const float actionWidth = clickable ? p.Measure(s.noticeAction, size, 700) : 0;
+  const bool showAction = clickable && messageWidth + 10 + actionWidth <= right - left;
+  float messageSize = size;
+  if (!showAction && messageWidth > right - left) messageSize = std::max(9.0f, size * (right - left) / messageWidth);
+  p.Text(s.noticeMessage, Box(left, box.top, right, box.bottom), 0xF2F3F5, messageSize, 600, Align::Leading);
+  if (showAction) p.Text(s.noticeAction, Box(left, box.top, right, box.bottom), 0xC8F04A, size, 700, Align::Trailing);
+  if (clickable) hits->Add(box.left, box.top, box.right, box.bottom, kNoticeId);
 }

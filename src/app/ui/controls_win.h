@@ -20,6 +20,11 @@ void DrawQualityMenu(Painter& p, const UiSnapshot& s, float x, float y, float wi
                      HitList* hits);
 void DrawMoreMenu(Painter& p, const UiSnapshot& s, HitList* hits);
 
+// The notice's line in `box`: what is wrong and, right-aligned, its action
+// (region kNoticeId); nothing without a notice.
+inline constexpr int32_t kNoticeId = 13;
+void DrawNotice(Painter& p, const UiSnapshot& s, const D2D1_RECT_F& box, float size, HitList* hits);
+
 // The window's background: opaque, or (screenshot mode) a rounded frame on transparency.
 void DrawWindowBackground(Painter& p, const UiSnapshot& s, float width, float height);
 // The preview picture, the sample scene (screenshot mode) or the waiting plate.

@@ -33,6 +33,7 @@ void DrawNoPhoneView(Painter& p, const UiSnapshot& s, HitList* hits) {
   DrawQrModules(p.Target(), s.qr, p.Brush(0x0B0C0E));
   p.Text(SpacedPairingCode(s.pairingCode), Box(3.04f, 271, 381.04f, 315), 0xC8F04A, 34, 700, Align::Centre, true,
          4.08f);
+  DrawNotice(p, s, Box(25, 329, 355, 361), 12, hits);
 
   const int count = static_cast<int>(s.pendingPhones.size());
   for (const PendingRow& row : PendingRows(count)) {
@@ -152,6 +153,7 @@ void DrawConnectedView(Painter& p, const UiSnapshot& s, HitList* hits) {
   DrawSlider(p, 97, 313, 398, s.focusValue, s.focusMode == 2, s.focusSupported, 45, s, hits);
   p.Text(L"Fondo", Box(29, 421, 90, 465), 0xC4C8CF, 13, 400, Align::Leading);
   DrawSlider(p, 97, 313, 443, s.blurValue, true, s.blurSupported, 46, s, hits);
+  DrawNotice(p, s, Box(17, 471, 363, 501), 12, hits);
 
   const float disconnectWidth = p.Measure(L"Desconectar", 13, 600) + 24;
   const std::wstring pause = s.paused ? L"Seguir" : L"Pausar";

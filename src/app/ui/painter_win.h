@@ -48,6 +48,9 @@ struct UiSnapshot {
   float blurValue = 0;
   bool moreMenuOpen = false;
   int32_t draggedId = 0;
+  // What keeps a phone or the camera from working, and the words of its
+  // action (empty when there is nothing to click); no message, no notice.
+  std::wstring noticeMessage, noticeAction;
 };
 
 enum class Icon { Minimize, Close, Copy, Check, Phone, Chevron };

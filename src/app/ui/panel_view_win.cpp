@@ -9,6 +9,19 @@ namespace {
 
 D2D1_RECT_F Box(float l, float t, float r, float b) { return D2D1::RectF(l, t, r, b); }
 
+void DrawLoadLine(Painter& p, const UiSnapshot& s) {
+  float x = 14;
+  p.Text(L"CPU ", Box(x, 284.5f, x + 100, 298), 0x9AA0AA, 11, 400, Align::Leading);
+  x += p.Measure(L"CPU ", 11, 400);
+  const std::wstring cpu = FormatLoad(s.cpuPercent) + L" %";
+  p.Text(cpu, Box(x, 284.5f, x + 100, 298), 0xC8F04A, 11, 700, Align::Leading);
+  x += p.Measure(cpu, 11, 700);
+  const std::wstring ram = L" \u00B7 RAM ";
+  p.Text(ram, Box(x, 284.5f, x + 100, 298), 0x9AA0AA, 11, 400, Align::Leading);
+  x += p.Measure(ram, 11, 400);
+  p.Text(RamText(s.ramMb), Box(x, 284.5f, x + 100, 298), 0xC8F04A, 11, 700, Align::Leading);
+}
+
 }  // namespace
 
 void DrawPanel(Painter& p, const UiSnapshot& s, HitList* hits) {
@@ -54,16 +67,12 @@ void DrawPanel(Painter& p, const UiSnapshot& s, HitList* hits) {
   if (s.connected) hits->Add(pause.left, pause.top, pause.right, pause.bottom, 9);
   hits->Add(last.left, last.top, last.right, last.bottom, 10);
 
-  float x = 14;
-  p.Text(L"CPU ", Box(x, 284.5f, x + 100, 298), 0x9AA0AA, 11, 400, Align::Leading);
-  x += p.Measure(L"CPU ", 11, 400);
-  const std::wstring cpu = FormatLoad(s.cpuPercent) + L" %";
-  p.Text(cpu, Box(x, 284.5f, x + 100, 298), 0xC8F04A, 11, 700, Align::Leading);
-  x += p.Measure(cpu, 11, 700);
-  const std::wstring ram = L" \u00B7 RAM ";
-  p.Text(ram, Box(x, 284.5f, x + 100, 298), 0x9AA0AA, 11, 400, Align::Leading);
-  x += p.Measure(ram, 11, 400);
-  p.Text(RamText(s.ramMb), Box(x, 284.5f, x + 100, 298), 0xC8F04A, 11, 700, Align::Leading);
+  // A notice takes the load line's place.
+  if (s.noticeMessage.empty()) {
+    DrawLoadLine(p, s);
+  } else {
+    DrawNotice(p, s, Box(14, 279, 286, 304), 11, hits);
+  }
 
   if (s.connected && s.qualityMenuOpen) DrawQualityMenu(p, s, std::min(pill.left, 90.0f), pill.top - 6 - 82, 300, 312, hits);
 }

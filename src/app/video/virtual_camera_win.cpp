@@ -18,6 +18,20 @@ namespace {
 
 // Owned by start-up, removed at exit; the main thread only.
 Microsoft::WRL::ComPtr<IMFVirtualCamera> g_camera;
+// The last try's outcome and when to try again; the main thread only.
+CameraProblem g_problem = CameraProblem::None;
+HRESULT g_result = S_OK;
+RetryBackoff g_retry;
+
+void Outcome(CameraProblem problem, HRESULT result) {
+  g_problem = problem;
+  g_result = result;
+  if (problem == CameraProblem::NotRegistered || problem == CameraProblem::Failed) {
+    g_retry.Failed(GetTickCount64());
+  } else {
+    g_retry.Succeeded();
+  }
+}
 
 std::wstring ServerKey() {
   return std::wstring(L"Software\\Classes\\CLSID\\") + kCameraClsidText + L"\\InprocServer32";
@@ -84,6 +98,7 @@ void CreateVirtualCamera() {
   RegisterCameraFromApp();
   if (!IsCameraRegistered()) {
     LogLine("Orvane Cam no está registrada (la registra Orvane-Setup.exe)");
+    Outcome(CameraProblem::NotRegistered, REGDB_E_CLASSNOTREG);
     return;
   }
   // Another copy's camera (an older install, a build) is what applications get.
@@ -93,6 +108,7 @@ void CreateVirtualCamera() {
             WideToUtf8(own).c_str());
   }
   g_camera.Reset();
+  g_cameraReady = false;
   // Windows 11 has it; older Windows and Wine do not, and then there is no camera.
   HMODULE group = LoadLibraryExW(L"mfsensorgroup.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   auto create = LookUpFunction<MFCreateVirtualCameraFn>(group, "MFCreateVirtualCamera");
@@ -105,6 +121,17 @@ void CreateVirtualCamera() {
   g_cameraReady = SUCCEEDED(hr);
   LogLine("Orvane Cam: %s (0x%08x)", SUCCEEDED(hr) ? "creada" : "no se pudo crear", static_cast<unsigned>(hr));
   if (FAILED(hr)) g_camera.Reset();
+  // Without the system's function no later try can succeed.
+  Outcome(SUCCEEDED(hr) ? CameraProblem::None : create ? CameraProblem::Failed : CameraProblem::NotWindows11, hr);
+}
+
+void RetryVirtualCameraWhenDue(uint64_t nowMs) {
+  if (g_retry.Due(nowMs)) CreateVirtualCamera();
+}
+
+CameraProblem VirtualCameraProblem(uint32_t* result) {
+  *result = static_cast<uint32_t>(g_result);
+  return g_problem;
 }
 
 void RemoveVirtualCamera() {
