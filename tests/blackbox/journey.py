@@ -45,6 +45,20 @@ def panel_drawn(panel):
     return screen.colour_near(panel.at(*PANEL_OPEN_ACCENT), 0xC8F04A, 3, 12) > 20
 
 
+NOTICE = (190, 345)          # the notice's line under the pairing code
+NOTICE_DOT = (30, 345)
+NOTICE_ACTION = (294, 335, 357, 356)  # its action's words, right-aligned, in the accent
+
+
+def notice_seen(window):
+    """(red dot pixels, accent action pixels) of the notice under the pairing code."""
+    shot = screen.grab()
+    x, y = window.at(*NOTICE_DOT)
+    left, top = window.at(*NOTICE_ACTION[:2])
+    right, bottom = window.at(*NOTICE_ACTION[2:])
+    return shot.count(x - 4, y - 4, x + 5, y + 5, 0xFF6B5E, 30), shot.count(left, top, right, bottom, 0xC8F04A, 40)
+
+
 def main_window():
     return screen.window_of_size("Orvane", *MAIN_SIZE)
 

@@ -12,7 +12,7 @@ import pytest
 
 import orvane
 import screen
-from journey import MAIN_SIZE, MORE, MIC_SWITCH, Phone, camera_row_colours
+from journey import MAIN_SIZE, MORE, MIC_SWITCH, NOTICE, Phone, camera_row_colours, main_window, notice_seen
 from orvane import Running
 from pcdouble import clips
 
@@ -156,3 +156,46 @@ def test_a_camera_in_a_users_folder_is_neither_registered_nor_loaded(clean_setti
         assert "Local Service may not read" in (orvane.read_text(str(served)) or "")
     finally:
         orvane.remove_copy(downloads)
+
+
+@pytest.mark.skipif(not os.environ.get("DISPLAY"), reason="needs the X display of scripts/test")
+def test_a_camera_that_would_not_start_is_released_said_and_tried_again(clean_settings, system_library, tmp_path,
+                                                                          monkeypatch):
+    """Start fails after creation: the camera is released, never removed; the log and the window say
+    why; a click tries again at once, and the program itself after a pause, until one works; then the
+    notice goes, and at exit the camera that works is removed."""
+    calls, _, installed = system_library
+    failure = tmp_path / "fail.txt"
+    failure.write_text("start 0x8007001F")
+    monkeypatch.setenv("MFSG_STANDIN_FAIL", orvane.windows_path(failure))
+    log = orvane.Log(str(tmp_path / "orvane.log"))
+    proc = orvane.start("--prueba", "--codigo", CODE, "--registro", orvane.windows_path(log.log_path),
+                        "--salir-tras", "40", exe=installed)
+    try:
+        log.wait_listening(timeout=60)
+        assert log.wait_line(r"Orvane Cam: no se pudo crear \(0x8007001f\)", 30)
+        window = orvane.wait_for(main_window, 30)
+        assert window
+        assert orvane.wait_for(lambda: all(n > 20 for n in notice_seen(window)), 10), \
+            f"the notice with Reintentar: {notice_seen(window)}"
+        tries = len(log.lines("Orvane Cam: no se pudo crear"))
+        screen.click(*window.at(*NOTICE))
+        assert log.wait_line(r"Aviso: Orvane Cam se intenta de nuevo")
+        assert orvane.wait_for(lambda: len(log.lines("Orvane Cam: no se pudo crear")) > tries, 10)
+
+        failure.unlink()
+        assert log.wait_line(r"Orvane Cam: creada \(0x00000000\)", 40), "tried again by itself"
+        assert orvane.wait_for(lambda: notice_seen(window) == (0, 0), 10), f"the notice is gone: {notice_seen(window)}"
+        assert proc.wait(timeout=60) == 0
+    finally:
+        proc.kill()
+
+    program = next(c for c in calls_by_process(calls).values() if c[0].startswith("MFCreateVirtualCamera"))
+    created = [c for c in program if c.startswith("MFCreateVirtualCamera")]
+    failed = program.count("Start callback=null -> 0x8007001f")
+    assert len(created) == failed + 1 and failed >= 2
+    assert failed == len(log.lines("Orvane Cam: no se pudo crear")), "each try said once"
+    ends = [c for c in program if not c.startswith(("MFCreateVirtualCamera", "Start", "frameserver started"))]
+    assert ends == ["Release refs=0"] * failed + ["frameserver ended (Remove) exit=0", "Remove -> 0x00000000",
+                                                  "Release refs=0"], \
+        "each camera that failed to start was released, never removed; the one that works is removed at exit"

@@ -29,6 +29,10 @@ extern HMODULE g_standin;
 // Appends one line (printf format, no newline) to the call log.
 void StandinLog(const char* format, ...);
 std::string GuidText(REFGUID guid);
+// A failure asked for by the test: while the file named by MFSG_STANDIN_FAIL
+// exists and reads "<call> 0x<HRESULT>" ("create" or "start"), that call
+// fails with it; S_OK otherwise.
+HRESULT RequestedFailure(const char* call);
 inline unsigned Hex(HRESULT hr) { return static_cast<unsigned>(hr); }
 
 // A COM object of one interface, counted, deleted by its last Release.

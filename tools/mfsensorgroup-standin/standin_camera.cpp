@@ -66,7 +66,8 @@ class Camera final : public ForwardAttributes<IMFVirtualCamera> {
       Locked lock(lock_);
       if (removed_) hr = MF_E_SHUTDOWN;
       else if (callback) hr = E_NOTIMPL;  // no completion is ever reported here
-      else hr = frameServer_ ? S_OK : StartFrameServer();
+      else hr = RequestedFailure("start");
+      if (SUCCEEDED(hr) && !frameServer_) hr = StartFrameServer();
     }
     StandinLog("Start callback=%s -> 0x%08x", callback ? "set" : "null", Hex(hr));
     return hr;

@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "standin.h"
 
@@ -46,6 +47,24 @@ void StandinLog(const char* format, ...) {
   CloseHandle(file);
 }
 
+HRESULT RequestedFailure(const char* call) {
+  wchar_t path[MAX_PATH];
+  DWORD length = GetEnvironmentVariableW(L"MFSG_STANDIN_FAIL", path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return S_OK;
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return S_OK;
+  char text[64] = "";
+  DWORD read = 0;
+  (void)ReadFile(file, text, sizeof text - 1, &read, nullptr);
+  CloseHandle(file);
+  text[read] = 0;
+  char asked[16] = "";
+  unsigned hr = 0;
+  if (std::sscanf(text, "%15s %x", asked, &hr) != 2 || std::strcmp(asked, call) != 0) return S_OK;
+  return static_cast<HRESULT>(hr);
+}
+
 extern "C" {
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
@@ -73,6 +92,7 @@ HRESULT WINAPI MFCreateVirtualCamera(MFVirtualCameraType type, MFVirtualCameraLi
     hr = E_ACCESSDENIED;
   }
   if (camera) *camera = nullptr;
+  if (SUCCEEDED(hr)) hr = RequestedFailure("create");
   if (SUCCEEDED(hr)) hr = NewVirtualCamera(lifetime, access, friendlyName, sourceId, camera);
   StandinLog("MFCreateVirtualCamera type=%d lifetime=%d access=%d name=%s source=%s categories=%s/%lu -> 0x%08x",
              static_cast<int>(type), static_cast<int>(lifetime), static_cast<int>(access), Utf8(friendlyName).c_str(),

@@ -33,7 +33,7 @@ void DrawNoPhoneView(Painter& p, const UiSnapshot& s, HitList* hits) {
   DrawQrModules(p.Target(), s.qr, p.Brush(0x0B0C0E));
   p.Text(SpacedPairingCode(s.pairingCode), Box(3.04f, 271, 381.04f, 315), 0xC8F04A, 34, 700, Align::Centre, true,
          4.08f);
-  DrawNotice(p, s, Box(25, 329, 355, 361), 12, hits);
+  DrawNotice(p, s, Box(17, 329, 363, 361), 12, hits);
 
   const int count = static_cast<int>(s.pendingPhones.size());
   for (const PendingRow& row : PendingRows(count)) {
