@@ -39,6 +39,7 @@ CheckPace g_privacyPace{kPrivacyEveryMs};
 int64_t g_firewallLogged = kUnasked;
 int g_privacyLogged = -1;  // -1 never asked, 0 allowed, 1 denied
 bool g_camerasDenied = false;
+bool g_firewallBlocks = false;
 
 std::wstring OwnProgramPath() {
   wchar_t path[MAX_PATH];
@@ -163,6 +164,7 @@ void StartFirewallCheck() {
   SubmitThreadpoolWork(g_firewallWork);
 }
 
+// The pool thread's last answer, taken over and logged when it changed.
 bool FirewallBlocks() {
   const int64_t answer = g_firewallAnswer;
   if (answer != g_firewallLogged && answer != kUnasked) {
@@ -226,6 +228,7 @@ void StartNoticeChecks() {
 void NoticeTick(uint64_t nowMs) {
   if (g_firewallPace.Due(nowMs)) StartFirewallCheck();
   if (g_privacyPace.Due(nowMs)) CheckPrivacy();
+  g_firewallBlocks = FirewallBlocks();
   RetryVirtualCameraWhenDue(nowMs);
 }
 
@@ -239,7 +242,7 @@ void StopNoticeChecks() {
 Notice CurrentNotice(bool connected) {
   NoticeInputs in;
   in.connected = connected;
-  in.firewallBlocks = FirewallBlocks();
+  in.firewallBlocks = g_firewallBlocks;
   in.camerasDenied = g_camerasDenied;
   in.camera = VirtualCameraProblem(&in.cameraResult);
   return ChooseNotice(in);

@@ -4,6 +4,7 @@
 #include <wrl/client.h>
 
 #include <string>
+#include <utility>
 
 #include "../../common/camera_ids.h"
 #include "../../common/text_win.h"
@@ -82,6 +83,9 @@ void RegisterCameraFromApp() {
   if (path.empty()) return;
   const std::wstring programFiles = ProgramFilesFolder();
   if (!PathLiesUnder(path, programFiles)) {
+    // Said once: the camera is tried again, and the place does not change.
+    static bool said = false;
+    if (std::exchange(said, true)) return;
     LogLine("Orvane Cam no se registra desde %s: solo desde %s, donde la instala Orvane-Setup.exe",
             WideToUtf8(path.substr(0, path.rfind(L'\\'))).c_str(), WideToUtf8(programFiles).c_str());
     return;
