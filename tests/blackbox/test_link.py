@@ -166,17 +166,41 @@ def test_silent_connection_is_closed_after_ten_seconds(clean_settings, tmp_path)
     assert app.wait_line(r"Conexión de 127\.0\.0\.1 sin HELLO: se cierra")
 
 
-def test_phone_that_goes_silent_is_cut_after_five_seconds(clean_settings, tmp_path, clip_dir):
+def test_a_phone_that_goes_silent_is_cut_after_five_seconds_and_gets_back_in_when_it_returns(clean_settings, tmp_path,
+                                                                                              clip_dir):
+    """A phone whose connection died (it sends nothing more, the connection stays open) still counts
+    until 5 s of silence cut it; coming back meanwhile, as its app does every second, it is told the
+    PC is busy, and the first try after the cut gets in."""
     app = Running(tmp_path, "--codigo", CODE)
+    token_file = str(tmp_path / "token")
     t0 = time.monotonic()
-    code, frames, err = sim(app.port, "--code", CODE, "--clip", os.path.join(clip_dir, "clip-720p30.h264"),
-                            "--silent-after", "1", "--seconds", "12")
-    assert code == 5, err
-    assert 5.5 < time.monotonic() - t0 < 9.0
-    assert app.wait_line(r"5 s sin datos del celu: se corta")
-    assert app.wait_line(r"Se desconectó iPhone de prueba")
+    first = subprocess.Popen([SIM, "--port", str(app.port), "--code", CODE, "--token-file", token_file,
+                              "--clip", os.path.join(clip_dir, "clip-720p30.h264"), "--silent-after", "1",
+                              "--seconds", "12"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    assert app.wait_line(r"WELCOME a .*", timeout=20)
+    assert orvane.wait_for(lambda: os.path.exists(token_file) and open(token_file).read().strip(), 10)
+    tries = []
+    while not tries or tries[-1] == "busy":
+        assert len(tries) < 20, tries
+        code, frames, err = sim(app.port, "--token-file", token_file, "--seconds", "1")
+        tries.append("in" if any(f["type"] == "Welcome" for f in frames) else "busy" if "DENY busy" in err else err)
+        if tries[-1] == "busy":
+            time.sleep(1)
+    assert tries[0] == "busy" and tries[-1] == "in", tries
+
+    out, err = first.communicate(timeout=30)
+    assert first.returncode == 5, err
+    assert 5.5 < time.monotonic() - t0
+    # By the program's clock: cut after its 5 s, and back in within a try of that.
+    raw = [l for l in (orvane.read_text(app.log_path) or "").replace("\r\n", "\n").split("\n") if l]
+    welcomes = [orvane.log_seconds(l) for l in raw if l[13:].startswith("WELCOME a ")]
+    cut = [orvane.log_seconds(l) for l in raw if l[13:] == "5 s sin datos del celu: se corta"]
+    assert len(welcomes) == 2 and len(cut) == 1, raw
+    assert welcomes[0] + 5.0 < cut[0] < welcomes[0] + 9.0, (welcomes, cut)
+    assert cut[0] < welcomes[1] < cut[0] + 6.0, (welcomes, cut)
+    assert app.find(r"Se desconectó iPhone de prueba")
     # The PC pinged every second meanwhile, 8 bytes of its own clock each.
-    pings = [f for f in frames if f["type"] == "Ping"]
+    pings = [f for f in map(json.loads, out.splitlines()) if f["type"] == "Ping"]
     assert len(pings) >= 4 and all(len(p["hex"]) == 16 for p in pings)
 
 
