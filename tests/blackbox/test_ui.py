@@ -118,9 +118,23 @@ def test_conectar_lets_a_waiting_phone_in_and_the_tray_menu_opens_the_window(cle
         assert menu.height > 55
         screen.click(menu.left + 30, menu.top + 10)
         assert screen.wait_for(main_window, 5), "Abrir Orvane did not show the window"
+
+        # Explorer restarts: the old taskbar's icons go with it, the new one announces itself, and
+        # ours is back, in the live state's colour.
+        assert shell("--quitar") == 0
+        assert screen.wait_for(lambda: screen.tray_icon() is None, 5), "the icon was not taken away"
+        assert shell("--anunciar") == 0
+        assert screen.wait_for(lambda: screen.colour_near(screen.tray_icon() or (0, 0), GREEN), 5), \
+            "no icon after TaskbarCreated"
         phone.stop()
     finally:
         proc.kill()
+
+
+def shell(action):
+    """The shell's stand-in: "--quitar" takes our tray icon away, "--anunciar" sends TaskbarCreated."""
+    return subprocess.run([orvane.WINE, os.path.join(orvane.BIN, "shell-standin.exe"), action], env=orvane.env(),
+                          capture_output=True, timeout=30, check=False).returncode
 
 
 def hover_answered(main, within):
