@@ -263,11 +263,19 @@ def test_the_microphone_sends_nothing_escape_alone_does_nothing_and_the_panels_c
         # (A resumed stream starts from a key frame the PC asks for.)
         assert [c for c in phone.commands()[before:] if c != {"cmd": "keyframe"}] == [{"cmd": "pause"}, {"cmd": "resume"}]
 
-        # The panel's "Cortar" ends the session; the program goes on.
         screen.click(*screen.tray_icon())
         panel = screen.wait_for(panel_window, 3)
         assert panel, "the panel did not open from the tray"
         assert screen.wait_for(lambda: panel_drawn(panel), 5), "the panel was not drawn"
+
+        # The panel's quality menu opens upwards; a click beside it, on "Cortar", only closes it.
+        screen.click(*panel.at(*PANEL_PILL))
+        assert screen.wait_for(lambda: panel_menu_open(panel), 5), "the panel's quality menu did not open"
+        screen.click(*panel.at(*PANEL_LAST))
+        assert screen.wait_for(lambda: not panel_menu_open(panel), 5), "the click beside the menu did not close it"
+
+        # Now "Cortar" ends the session (had the click above reached it, this one would be "Salir"); the
+        # program goes on.
         screen.click(*panel.at(*PANEL_LAST))
         assert j.wait_line(r"Se desconectó .*", timeout=10), "Cortar did not end the session"
         ended = len(j.log())
@@ -278,6 +286,17 @@ def test_the_microphone_sends_nothing_escape_alone_does_nothing_and_the_panels_c
         assert proc.poll() is None, "the program ended with the session"
     finally:
         proc.kill()
+
+
+PANEL_PILL = (160, 217)  # the quality pill after a phone name of about 100 DIP
+
+
+def panel_menu_open(panel):
+    """The panel's quality menu, above the pill: the strip of its body between its two rows."""
+    shot = screen.grab()
+    left, top = panel.at(100, 156)
+    right, bottom = panel.at(276, 160)
+    return shot.count(left, top, right, bottom, 0x16181C, 4) > 400
 
 
 def panel_window():
