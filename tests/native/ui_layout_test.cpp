@@ -103,19 +103,21 @@ TEST(UiPending, OnlyTheLastTwoShowTheLastLowest) {
   EXPECT_EQ(PendingRows(1)[0].index, 0);
 }
 
-TEST(UiHits, MenusInFrontWinAndTheirCatchAllClosesThem) {
+// The list's own rule; the regions the windows really draw are checked on
+// the drawn frame, in the Windows tests.
+TEST(UiHits, RegionsInFrontWinAndTheFirstThatHoldsThePointCounts) {
   HitList hits;
-  hits.Add(293, 5, 333, 37, 1);
-  hits.Add(253, 5, 293, 37, 40);
-  hits.Add(333, 507, 363, 543, 7);
-  EXPECT_EQ(hits.Hit(340, 520), 7);
-  EXPECT_EQ(hits.Hit(10, 10), 0);
-  // The more menu: its rows, the catch-all, and the more button in front of all.
-  hits.InsertFront({{253, 5, 293, 37, 40}, {127, 46, 363, 90, 4}, {0, 0, 380, 560, 12}});
-  EXPECT_EQ(hits.Hit(270, 20), 40) << "the more button toggles the menu closed";
-  EXPECT_EQ(hits.Hit(200, 60), 4);
-  EXPECT_EQ(hits.Hit(340, 520), 12) << "anything else closes the menu";
-  EXPECT_EQ(hits.Hit(300, 20), 12);
+  hits.Add(0, 0, 10, 10, 1);
+  hits.Add(20, 0, 30, 10, 2);
+  EXPECT_EQ(hits.Hit(25, 5), 2);
+  EXPECT_EQ(hits.Hit(15, 5), 0);
+  EXPECT_EQ(hits.Hit(0, 0), 1) << "left and top edges belong to the region";
+  EXPECT_EQ(hits.Hit(10, 5), 0) << "right edge does not: the next region starts there";
+  hits.InsertFront({{20, 0, 30, 10, 3}, {0, 0, 100, 100, 4}});
+  EXPECT_EQ(hits.Hit(25, 5), 3) << "in front, in their own order";
+  EXPECT_EQ(hits.Hit(5, 5), 4) << "a catch-all in front takes what lies under it";
+  ASSERT_EQ(hits.Regions().size(), 4u);
+  EXPECT_EQ(hits.Regions()[3].id, 2);
 }
 
 }  // namespace

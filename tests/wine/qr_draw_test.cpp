@@ -1,8 +1,10 @@
 // The QR code as Direct2D draws it: every module where the code says, in
-// the same square at every scale, with the white card around it.
+// the same square at every scale, with the white card around it; and the
+// clickable regions as the main window's own drawing makes them.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <d2d1.h>
+#include <dwrite.h>
 #include <wincodec.h>
 #include <wrl/client.h>
 
@@ -10,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "app/ui/controls_win.h"
+#include "app/ui/painter_win.h"
 #include "app/ui/qr_draw.h"
 
 using Microsoft::WRL::ComPtr;
@@ -86,6 +90,67 @@ TEST(QrDraw, EveryModuleWhereTheCodeSaysAtEveryScale) {
       EXPECT_FALSE(White(canvas.At(110, 93, m))) << "outside the card";
     }
   }
+}
+
+// The main window drawn into a bitmap; its regions as the frame made them.
+HitList DrawnRegions(const UiSnapshot& s) {
+  HitList hits;
+  ComPtr<IWICImagingFactory> wic;
+  ComPtr<IWICBitmap> bitmap;
+  ComPtr<ID2D1Factory> factory;
+  ComPtr<IDWriteFactory> dwrite;
+  ComPtr<ID2D1RenderTarget> target;
+  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&wic))) ||
+      FAILED(wic->CreateBitmap(380, 560, GUID_WICPixelFormat32bppPBGRA, WICBitmapCacheOnLoad, &bitmap)) ||
+      FAILED(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, factory.GetAddressOf())) ||
+      FAILED(DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
+                                 reinterpret_cast<IUnknown**>(dwrite.GetAddressOf()))) ||
+      FAILED(factory->CreateWicBitmapRenderTarget(
+          bitmap.Get(),
+          D2D1::RenderTargetProperties(D2D1_RENDER_TARGET_TYPE_DEFAULT,
+                                       D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED),
+                                       96, 96),
+          &target))) {
+    return hits;
+  }
+  Painter painter(factory.Get(), dwrite.Get());
+  painter.UseTarget(target.Get());
+  target->BeginDraw();
+  DrawMainWindow(painter, s, &hits);
+  EXPECT_HRESULT_SUCCEEDED(target->EndDraw());
+  return hits;
+}
+
+TEST(DrawnRegions, AnOpenMenuTakesEveryClickAndTheNoticeIsClickableOnlyWithAnAction) {
+  UiSnapshot s;
+  s.connected = true;
+  s.phoneName = L"iPhone de prueba";
+  s.width = 1280, s.height = 720, s.fps = 30;
+  HitList closed = DrawnRegions(s);
+  ASSERT_FALSE(closed.Regions().empty());
+  EXPECT_EQ(closed.Hit(273, 21), 40) << "the more button";
+  EXPECT_EQ(closed.Hit(340, 525), 7) << "Desconectar";
+
+  s.moreMenuOpen = true;
+  HitList open = DrawnRegions(s);
+  EXPECT_EQ(open.Hit(273, 21), 40) << "the more button closes its menu";
+  EXPECT_EQ(open.Hit(318, 68), 4) << "the microphone row";
+  EXPECT_EQ(open.Hit(245, 112), 5) << "the mirror row";
+  EXPECT_EQ(open.Hit(200, 156), 3) << "the camera row";
+  for (auto [x, y] : {std::pair{340.0f, 525.0f}, {225.0f, 525.0f}, {313.0f, 21.0f}, {353.0f, 21.0f}, {60.0f, 317.0f}}) {
+    EXPECT_EQ(open.Hit(x, y), 12) << "beneath the menu, (" << x << ", " << y << ") only closes it";
+  }
+
+  // The notice: above the buttons while connected, under the code without a phone.
+  s.moreMenuOpen = false;
+  s.noticeMessage = L"No se cre\u00F3 Orvane Cam (0x80070005)";
+  s.noticeAction = L"Reintentar";
+  EXPECT_EQ(DrawnRegions(s).Hit(190, 486), kNoticeId);
+  s.connected = false;
+  s.pairingCode = L"123456";
+  EXPECT_EQ(DrawnRegions(s).Hit(190, 345), kNoticeId);
+  s.noticeAction.clear();
+  EXPECT_EQ(DrawnRegions(s).Hit(190, 345), 0) << "nothing to click without an action";
 }
 
 }  // namespace
