@@ -1,8 +1,6 @@
 """Start-up, run modes and the settings file, seen from outside the program."""
 import os
 import re
-import threading
-import time
 
 import orvane
 
@@ -139,18 +137,9 @@ def test_port_option_binds_the_first_free_port_from_it(clean_settings):
 
 
 def test_no_free_port_shows_the_message_with_its_reason_and_exits_with_one(clean_settings, log_path):
-    import socket
     import subprocess
     # Every port of the range taken by another program.
-    held = []
-    for port in range(47800, 47810):
-        s = socket.socket()
-        try:
-            s.bind(("0.0.0.0", port))
-            s.listen(1)
-            held.append(s)
-        except OSError:
-            s.close()  # taken already
+    held = hold_free_ports()
     try:
         p = orvane.start("--prueba", "--registro", orvane.windows_path(log_path))
         box = orvane.wait_for(lambda: orvane.visible_windows("^Orvane$"), timeout=60)
@@ -191,36 +180,50 @@ def test_second_normal_start_shows_the_running_copy_and_returns_zero(clean_setti
         assert first.wait(timeout=30) == 0
 
 
+def hold_free_ports():
+    """Listening sockets on every port of the range that is free; a program that binds one fails."""
+    import socket
+    held = []
+    for port in range(47800, 47810):
+        s = socket.socket()
+        try:
+            s.bind(("0.0.0.0", port))
+            s.listen(1)
+            held.append(s)
+        except OSError:
+            s.close()  # taken already
+    return held
+
+
 def test_capture_mode_draws_beside_a_running_copy_and_touches_no_settings_and_no_port(clean_settings, tmp_path,
                                                                                       log_path):
-    # A normal copy runs: it holds the single-instance mutex and its settings file.
-    first = orvane.start("--oculta", "--salir-tras", "20", "--registro", orvane.windows_path(log_path))
+    # Alone, with no settings folder yet: none is made.
+    code, _ = orvane.run("--captura", orvane.windows_path(tmp_path / "alone.png"))
+    assert code == 0 and (tmp_path / "alone.png").stat().st_size > 0
+    assert not os.path.exists(clean_settings), "the capture made the settings folder"
+
+    # A normal copy runs: it holds the single-instance mutex, its settings file and a port.
+    first = orvane.start("--oculta", "--salir-tras", "30", "--registro", orvane.windows_path(log_path))
+    held = []
     try:
         assert orvane.wait_for(lambda: "estado " in (orvane.read_text(log_path) or ""), timeout=60)
         settings = os.path.join(clean_settings, "orvane.ini")
         before = orvane.read_text(settings)
         assert before
-        bound = []
-        done = threading.Event()
-
-        def watch():
-            while not done.is_set():
-                if orvane.port_accepts(47807):
-                    bound.append(time.monotonic())
-                time.sleep(0.02)
-
-        watcher = threading.Thread(target=watch)
-        watcher.start()
+        written = os.stat(settings)
+        # Every other port taken too: a capture that tried to listen could not, however briefly.
+        held = hold_free_ports()
         out = tmp_path / "ui.png"
         code, seconds = orvane.run("--captura", orvane.windows_path(out), "--puerto", "47807")
-        done.set()
-        watcher.join()
         # Drawn, although another copy runs: the capture does not hand over to it.
         assert code == 0 and out.stat().st_size > 0
-        assert not bound, "the capture listened on its port"
         assert orvane.read_text(settings) == before
+        now = os.stat(settings)
+        assert (now.st_ino, now.st_mtime_ns) == (written.st_ino, written.st_mtime_ns), "the settings were rewritten"
         assert not orvane.visible_windows("^Orvane$"), "the capture showed the running copy's window"
         assert first.poll() is None
         assert seconds < 30
     finally:
+        for s in held:
+            s.close()
         first.kill()
