@@ -187,3 +187,18 @@ def test_a_crash_is_logged_with_its_code_place_and_call_chain(clean_settings, tm
         finally:
             # Wine's debugger takes the crashed process over; it goes with the prefix's processes.
             orvane.stop_all()
+
+
+def test_an_exit_held_by_a_stalled_session_thread_waits_five_seconds_and_ends_cleanly(clean_settings, tmp_path):
+    """A session thread that does not end (its decoder stalled for a minute) holds the exit 5 s and
+    no longer: the program says so and ends with 0, leaving what that thread still uses to the
+    process's end."""
+    with Streaming(tmp_path, 20) as run:
+        run.window_and_phone()
+        log = run.log
+        assert log.wait_line(r"estado .* conectado=1 .*", timeout=20)
+        run.fault.write_text("cuelgue 60")
+        assert log.wait_line(r"Prueba: falla simulada \(cuelgue 60\)", timeout=10)
+        assert run.proc.wait(timeout=60) == 0
+        assert log.find(r"Un hilo de la conexión sigue ocupado tras 5 s: salgo sin cerrar el video"), log.log()[-5:]
+        assert not log.find(r"Falla: .*"), "nothing crashed on the way out"

@@ -95,7 +95,8 @@ constexpr GUID kReleaseProbeKey = {0x5b0e6f4a, 0x3c1d, 0x4e2b, {0x9f, 0x8a, 0x7d
 // next picture decoded), "sin-dispositivo N" (the next N devices cannot be
 // made), "sin-hardware" (from now on only WARP), "sin-video" (hardware
 // devices only without video support), "dispositivo" (the device says it
-// was removed at the next check), "excepcion" (an access
+// was removed at the next check), "cuelgue N" (the next picture's decoding
+// stalls N seconds, holding its session thread), "excepcion" (an access
 // violation on this thread, once logged, for the crash log). The file is
 // removed once read.
 void SimulateRequestedFault() {
@@ -124,6 +125,10 @@ void SimulateRequestedFault() {
       FailVideoSupport(true);
     } else if (word == "excepcion") {
       crash = true;
+    } else if (word == "cuelgue") {
+      int seconds = 0;
+      words >> seconds;
+      g_video.SimulateStall(seconds * 1000);
     } else if (word == "sin-dispositivo") {
       int count = 0;
       words >> count;

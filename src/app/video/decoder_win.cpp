@@ -229,6 +229,7 @@ bool VideoPipeline::SelectOutputType() {
 
 void VideoPipeline::Decode(const uint8_t* data, size_t size, int64_t timestampUs, bool keyframe, bool show) {
   if (size == 0) return;
+  if (const int stall = simulatedStallMs_.exchange(0); stall > 0) Sleep(static_cast<DWORD>(stall));
   TakePendingDevice();
   if (!decoder_ || DeviceLost()) return;
   showLatest_ = show;

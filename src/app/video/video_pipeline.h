@@ -85,6 +85,8 @@ class VideoPipeline {
   // The removal the session side found on its device (S_OK: none).
   HRESULT LostDeviceReason() const { return lostReason_; }
   void SimulateDeviceLoss() { simulatedLoss_ = true; }
+  // Test mode: the next picture's decoding stalls this long first.
+  void SimulateStall(int ms) { simulatedStallMs_ = ms; }
   void SetD2dLock(ID2D1Multithread* lock) { d2dLock_ = lock; }
   void SetTargetWindow(HWND window) { targetWindow_ = window; }
   void Close();
@@ -183,6 +185,7 @@ class VideoPipeline {
   uint32_t usedGeneration_ = 0;  // the generation device_ came with
   bool lossPosted_ = false;      // session thread
   std::atomic<bool> simulatedLoss_{false};
+  std::atomic<int> simulatedStallMs_{0};
   Microsoft::WRL::ComPtr<ID3D11Device> device_;
   Microsoft::WRL::ComPtr<ID3D11DeviceContext> context_;
   Microsoft::WRL::ComPtr<ID3D11VideoDevice> videoDevice_;
