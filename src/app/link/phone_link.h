@@ -80,7 +80,6 @@ class PhoneLink {
   void SessionThread(SOCKET s, const std::string& peer, uint64_t ticket);
   void RunSession(SOCKET s, const std::string& peer, uint64_t ticket);
   void EndSession(SOCKET s, const std::string& device);
-  bool ReadWaitingFrame(SOCKET s, uint8_t* type, std::vector<uint8_t>* payload, bool* stopped);
   void Stream(Connection& c);
   // False when a send to the phone failed (WSAGetLastError tells why).
   bool StreamFrames(Connection& c);
