@@ -29,37 +29,48 @@ struct Canvas {
   }
 };
 
-// The 380-DIP-wide top of the no-phone view: grey, the white card, the code.
-Canvas Draw(const qrcodegen::QrCode& code, float m) {
-  Canvas canvas{static_cast<UINT>(380 * m), static_cast<UINT>(300 * m), {}};
-  ComPtr<IWICImagingFactory> wic;
+// A 96-DPI render target over a new WIC bitmap of that size; null when
+// any of it cannot be made.
+struct Surface {
   ComPtr<IWICBitmap> bitmap;
   ComPtr<ID2D1Factory> factory;
   ComPtr<ID2D1RenderTarget> target;
-  ComPtr<ID2D1SolidColorBrush> white, dark;
+};
+Surface NewSurface(UINT width, UINT height) {
+  Surface out;
+  ComPtr<IWICImagingFactory> wic;
   if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&wic))) ||
-      FAILED(wic->CreateBitmap(canvas.width, canvas.height, GUID_WICPixelFormat32bppPBGRA, WICBitmapCacheOnLoad,
-                               &bitmap)) ||
-      FAILED(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, factory.GetAddressOf())) ||
-      FAILED(factory->CreateWicBitmapRenderTarget(
-          bitmap.Get(),
+      FAILED(wic->CreateBitmap(width, height, GUID_WICPixelFormat32bppPBGRA, WICBitmapCacheOnLoad, &out.bitmap)) ||
+      FAILED(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, out.factory.GetAddressOf())) ||
+      FAILED(out.factory->CreateWicBitmapRenderTarget(
+          out.bitmap.Get(),
           D2D1::RenderTargetProperties(D2D1_RENDER_TARGET_TYPE_DEFAULT,
                                        D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED),
                                        96, 96),
-          &target))) {
-    return canvas;
+          &out.target))) {
+    out.target.Reset();
   }
+  return out;
+}
+
+// The 380-DIP-wide top of the no-phone view: grey, the white card, the code.
+Canvas Draw(const qrcodegen::QrCode& code, float m) {
+  Canvas canvas{static_cast<UINT>(380 * m), static_cast<UINT>(300 * m), {}};
+  Surface surface = NewSurface(canvas.width, canvas.height);
+  ID2D1RenderTarget* target = surface.target.Get();
+  if (!target) return canvas;
+  ComPtr<ID2D1SolidColorBrush> white, dark;
   target->CreateSolidColorBrush(D2D1::ColorF(0xFFFFFF), &white);
   target->CreateSolidColorBrush(D2D1::ColorF(0x0B0C0E), &dark);
   target->BeginDraw();
   target->SetTransform(D2D1::Matrix3x2F::Scale(m, m));
   target->Clear(D2D1::ColorF(0x23262C));
   target->FillRectangle(D2D1::RectF(112, 95, 268, 251), white.Get());
-  DrawQrModules(target.Get(), &code, dark.Get());
+  DrawQrModules(target, &code, dark.Get());
   if (FAILED(target->EndDraw())) return canvas;
   canvas.bgra.resize(static_cast<size_t>(canvas.width) * canvas.height * 4);
   WICRect all = {0, 0, static_cast<INT>(canvas.width), static_cast<INT>(canvas.height)};
-  bitmap->CopyPixels(&all, canvas.width * 4, static_cast<UINT>(canvas.bgra.size()), canvas.bgra.data());
+  surface.bitmap->CopyPixels(&all, canvas.width * 4, static_cast<UINT>(canvas.bgra.size()), canvas.bgra.data());
   return canvas;
 }
 
@@ -95,26 +106,15 @@ TEST(QrDraw, EveryModuleWhereTheCodeSaysAtEveryScale) {
 // The main window drawn into a bitmap; its regions as the frame made them.
 HitList DrawnRegions(const UiSnapshot& s) {
   HitList hits;
-  ComPtr<IWICImagingFactory> wic;
-  ComPtr<IWICBitmap> bitmap;
-  ComPtr<ID2D1Factory> factory;
+  Surface surface = NewSurface(380, 560);
   ComPtr<IDWriteFactory> dwrite;
-  ComPtr<ID2D1RenderTarget> target;
-  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&wic))) ||
-      FAILED(wic->CreateBitmap(380, 560, GUID_WICPixelFormat32bppPBGRA, WICBitmapCacheOnLoad, &bitmap)) ||
-      FAILED(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, factory.GetAddressOf())) ||
-      FAILED(DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
-                                 reinterpret_cast<IUnknown**>(dwrite.GetAddressOf()))) ||
-      FAILED(factory->CreateWicBitmapRenderTarget(
-          bitmap.Get(),
-          D2D1::RenderTargetProperties(D2D1_RENDER_TARGET_TYPE_DEFAULT,
-                                       D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED),
-                                       96, 96),
-          &target))) {
+  if (!surface.target || FAILED(DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
+                                                    reinterpret_cast<IUnknown**>(dwrite.GetAddressOf())))) {
     return hits;
   }
-  Painter painter(factory.Get(), dwrite.Get());
-  painter.UseTarget(target.Get());
+  ID2D1RenderTarget* target = surface.target.Get();
+  Painter painter(surface.factory.Get(), dwrite.Get());
+  painter.UseTarget(target);
   target->BeginDraw();
   DrawMainWindow(painter, s, &hits);
   EXPECT_HRESULT_SUCCEEDED(target->EndDraw());
