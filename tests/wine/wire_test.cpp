@@ -101,16 +101,26 @@ TEST(Wire, BadLengthsAndClosedPeerFail) {
   }
 }
 
+// Until `bytes` wait to be read on `s`, 5 s at most.
+bool BytesWaiting(SOCKET s, u_long bytes) {
+  for (int i = 0; i < 500; ++i) {
+    u_long waiting = 0;
+    if (ioctlsocket(s, FIONREAD, &waiting) == 0 && waiting >= bytes) return true;
+    Sleep(10);
+  }
+  return false;
+}
+
 TEST(Wire, NextVideoFrameBufferedOnlyWhenAWholeVideoFrameWaits) {
   SocketPair p;
   EXPECT_FALSE(NextVideoFrameBuffered(p.b));
   std::vector<uint8_t> frame = EncodeFrame(16, std::vector<uint8_t>(100, 1).data(), 100);
   // Split across two sends: the first half alone is not enough.
   p.Raw(std::vector<uint8_t>(frame.begin(), frame.begin() + 50));
-  Sleep(50);
+  ASSERT_TRUE(BytesWaiting(p.b, 50));
   EXPECT_FALSE(NextVideoFrameBuffered(p.b));
   p.Raw(std::vector<uint8_t>(frame.begin() + 50, frame.end()));
-  Sleep(50);
+  ASSERT_TRUE(BytesWaiting(p.b, static_cast<u_long>(frame.size())));
   EXPECT_TRUE(NextVideoFrameBuffered(p.b));
   EXPECT_TRUE(NextVideoFrameBuffered(p.b)) << "nothing was consumed";
   uint8_t type;
@@ -120,7 +130,7 @@ TEST(Wire, NextVideoFrameBufferedOnlyWhenAWholeVideoFrameWaits) {
 
   std::vector<uint8_t> ping = EncodeFrame(48, "12345678", 8);
   p.Raw(ping);
-  Sleep(50);
+  ASSERT_TRUE(BytesWaiting(p.b, static_cast<u_long>(ping.size())));
   EXPECT_FALSE(NextVideoFrameBuffered(p.b)) << "a waiting Ping is no picture";
 }
 
