@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdio>
 
 #include "app/link/json_reader.h"
 #include "app/link/messages.h"
@@ -115,16 +116,19 @@ TEST(Texts, CommandsAreExact) {
 
 TEST(Texts, DecimalPointWhateverTheLocale) {
   const char* old = std::setlocale(LC_NUMERIC, nullptr);
-  std::string saved = old ? old : "C";
-  if (!std::setlocale(LC_NUMERIC, "es_AR.UTF-8") && !std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) {
-    // No comma locale on this machine: the formatting never calls into the
-    // locale anyway, so the check below still holds.
-  }
+  struct Restore {
+    std::string saved;
+    ~Restore() { std::setlocale(LC_NUMERIC, saved.c_str()); }
+  } restore{old ? old : "C"};
+  // scripts/setup makes this locale: without it the check below proves nothing.
+  ASSERT_TRUE(std::setlocale(LC_NUMERIC, "es_AR.UTF-8")) << "no es_AR.UTF-8 locale: run scripts/setup";
+  char comma[8];
+  std::snprintf(comma, sizeof comma, "%.1f", 0.5);
+  ASSERT_STREQ(comma, "0,5") << "the locale writes a decimal comma";
   EXPECT_EQ(BlurCommand(0.25), R"({"cmd":"blur","value":0.250})");
   double v = 0;
   EXPECT_TRUE(JsonNumber(R"({"v":0.5})", "v", &v));
   EXPECT_EQ(v, 0.5);
-  std::setlocale(LC_NUMERIC, saved.c_str());
 }
 
 }  // namespace

@@ -19,6 +19,14 @@
 #endif
 #endif
 
+bool ConversionHasAvx2Rows() {
+#ifdef ORVANE_CONVERT_AVX2
+  return libyuv::TestCpuFlag(libyuv::kCpuHasAVX2) != 0;
+#else
+  return false;
+#endif
+}
+
 FitRect FitDestination(int pictureWidth, int pictureHeight, int outputWidth, int outputHeight, bool fit) {
   FitRect r{0, 0, outputWidth, outputHeight};
   if (!fit || pictureWidth <= 0 || pictureHeight <= 0 || outputWidth <= 0 || outputHeight <= 0) return r;

@@ -27,6 +27,10 @@ struct FitRect {
   int left, top, right, bottom;
 };
 
+// Whether the conversion runs its AVX2 rows here: built with them, on a
+// CPU that has AVX2 (and not masked off).
+bool ConversionHasAvx2Rows();
+
 // Where a picture of the given aspect goes in the output. Without fit, or
 // when the aspects differ by at most 3 %, the whole output; otherwise
 // letter- or pillar-boxed and centred.
