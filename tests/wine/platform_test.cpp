@@ -3,9 +3,12 @@
 // After windows.h.
 #include <sddl.h>
 
+#include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 
+#include "app/core/diagnostics_win.h"
 #include "app/core/log.h"
 #include "app/core/platform.h"
 #include "common/win_handles.h"
@@ -107,6 +110,41 @@ TEST(Platform, LogIsTextModeWithCrLf) {
   DeleteFileW(path.c_str());
 }
 
+
+// The crash filter as the program installs it, in the build that ships: a
+// crash while the log is held (by the crashing thread itself, inside a log
+// line) must let the process end, not hang it; no line then.
+TEST(Platform, TheCrashFilterGivesUpOnALogHeldByTheCrashingThread) {
+  std::wstring path = TempPath(L"orvane-crash.log");
+  DeleteFileW(path.c_str());
+  LogOpen(path);
+  LogCrashes();
+  LPTOP_LEVEL_EXCEPTION_FILTER filter = SetUnhandledExceptionFilter(nullptr);
+  ASSERT_NE(filter, nullptr);
+  auto answer = std::make_shared<std::atomic<LONG>>(-99);
+  HANDLE crashed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread([filter, answer, crashed] {
+    auto held = HoldLogForTests();
+    EXCEPTION_RECORD record{};
+    record.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
+    record.ExceptionAddress = reinterpret_cast<void*>(&LogLine);
+    CONTEXT context{};
+    RtlCaptureContext(&context);
+    EXCEPTION_POINTERS pointers{&record, &context};
+    *answer = filter(&pointers);
+    SetEvent(crashed);
+  }).detach();
+  // The thread is left behind, never waited for without end, if the filter hangs.
+  ASSERT_EQ(WaitForSingleObject(crashed, 10000), WAIT_OBJECT_0) << "the crash filter hung on the held log";
+  CloseHandle(crashed);
+  EXPECT_EQ(*answer, EXCEPTION_CONTINUE_SEARCH) << "on to the system's handling: the process ends";
+  LogLine("after");
+  LogClose();
+  const std::string text = Contents(path);
+  EXPECT_EQ(text.find("Falla:"), std::string::npos) << text;
+  EXPECT_NE(text.find("after"), std::string::npos) << "the log was free again";
+  DeleteFileW(path.c_str());
+}
 
 // A copy run as administrator holds the single-instance mutex with a
 // security that lets a normal copy neither make nor open it: the normal copy

@@ -53,16 +53,14 @@ void DescribeAddress(DWORD64 address, char* out, size_t size) {
            static_cast<unsigned long long>(address - reinterpret_cast<DWORD64>(module)));
 }
 
-LONG WINAPI LogCrash(EXCEPTION_POINTERS* pointers) {
+// The crash's lines: code, place and thread, then the call chain, by
+// unwinding a copy of the faulting context.
+void WriteCrashLines(const EXCEPTION_POINTERS* pointers, DWORD thread) {
   const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
   char where[MAX_PATH + 32];
   DescribeAddress(reinterpret_cast<DWORD64>(record->ExceptionAddress), where, sizeof where);
   // A log that stays taken stays taken: no chain then, rather than a wait per frame.
-  if (!LogLineUnlessBusy("Falla: excepción 0x%08lx en %s (hilo %lu)", record->ExceptionCode, where,
-                         GetCurrentThreadId())) {
-    return EXCEPTION_CONTINUE_SEARCH;
-  }
-  // The call chain, by unwinding a copy of the faulting context.
+  if (!LogLineUnlessBusy("Falla: excepción 0x%08lx en %s (hilo %lu)", record->ExceptionCode, where, thread)) return;
   CONTEXT context = *pointers->ContextRecord;
   for (int frame = 0; frame < 24 && context.Rip; ++frame) {
     DWORD64 base = 0;
@@ -75,9 +73,58 @@ LONG WINAPI LogCrash(EXCEPTION_POINTERS* pointers) {
     DescribeAddress(context.Rip, where, sizeof where);
     LogLineUnlessBusy("  desde %s", where);
   }
+}
+
+// The lines are written by a thread of their own, made at start: a thread
+// that overflowed its stack has almost none left to write them with, and
+// the faulting thread may hold the log itself. The filter only hands the
+// crash over and waits, a bounded time, so the process always ends.
+struct CrashHandOver {
+  HANDLE asked = nullptr, written = nullptr;
+  const EXCEPTION_POINTERS* pointers = nullptr;
+  DWORD thread = 0;
+  volatile LONG taken = 0;  // the first crash is written, later ones wait for it
+};
+CrashHandOver g_crash;
+
+DWORD WINAPI CrashWriter(void*) {
+  WaitForSingleObject(g_crash.asked, INFINITE);
+  WriteCrashLines(g_crash.pointers, g_crash.thread);
+  SetEvent(g_crash.written);
+  return 0;
+}
+
+LONG WINAPI LogCrash(EXCEPTION_POINTERS* pointers) {
+  if (InterlockedExchange(&g_crash.taken, 1) != 0) {
+    // Another thread's crash is being written: the process ends after it.
+    if (g_crash.written) WaitForSingleObject(g_crash.written, 5000);
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  if (!g_crash.asked) {
+    WriteCrashLines(pointers, GetCurrentThreadId());  // no writer thread: as well as it goes here
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  g_crash.pointers = pointers;
+  g_crash.thread = GetCurrentThreadId();
+  SetEvent(g_crash.asked);
+  WaitForSingleObject(g_crash.written, 5000);
   return EXCEPTION_CONTINUE_SEARCH;
 }
 
 }  // namespace
 
-void LogCrashes() { SetUnhandledExceptionFilter(LogCrash); }
+void LogCrashes() {
+  g_crash.asked = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  g_crash.written = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE writer = g_crash.asked && g_crash.written
+                      ? CreateThread(nullptr, 256 * 1024, CrashWriter, nullptr, 0, nullptr)
+                      : nullptr;
+  if (writer) {
+    CloseHandle(writer);
+  } else if (g_crash.asked) {
+    CloseHandle(g_crash.asked);
+    g_crash.asked = nullptr;
+  }
+  SetUnhandledExceptionFilter(LogCrash);
+}
+
