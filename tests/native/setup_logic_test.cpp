@@ -149,10 +149,15 @@ TEST(SetupClosing, CopiesAreClosedInTurnAndTheLoopAlwaysEnds) {
   EXPECT_EQ(outcome.pid, 11u);
   EXPECT_EQ(alone.closed, std::vector<uint32_t>{11});
 
-  // Two that survive in turn never show the same copy twice in a row.
+  // Two that survive in turn never show the same copy twice in a row: the
+  // loop still ends, having asked each more than once, within its bound.
   Copies alternating{.running = {11, 22}, .stubborn = {11, 22}};
   EXPECT_EQ(alternating.CloseAll().stop, CloseStop::kStillOpen);
-  EXPECT_EQ(alternating.closed.size(), static_cast<size_t>(kMaxCloseRounds));
+  EXPECT_GE(alternating.closed.size(), 3u);
+  EXPECT_LE(alternating.closed.size(), static_cast<size_t>(kMaxCloseRounds));
+  for (size_t i = 1; i < alternating.closed.size(); ++i) {
+    EXPECT_NE(alternating.closed[i], alternating.closed[i - 1]) << "closed in turn";
+  }
 
   // A copy that cannot be opened would be found first again and again.
   Copies locked{.running = {11, 22}, .locked = 11};
